@@ -1,0 +1,16 @@
+// Shared entry of every test program: creates the application object on the offscreen
+// platform so that widgets can be built and painted without a display.
+#include <QApplication>
+#include <clocale>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Tests pick their own numeric locale with setlocale; start from the neutral one.
+    ::setenv("LC_ALL", "C", 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    std::setlocale(LC_ALL, "C");
+    return RUN_ALL_TESTS();
+}

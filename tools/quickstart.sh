@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Set up a fresh Debian 12 machine, build, and either start the console or run the tests.
+#   tools/quickstart.sh start   build and start the console
+#   tools/quickstart.sh test    build and run the whole test suite through ctest
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${ORMELIX_BUILD_DIR:-$here/build}
+what=${1:-start}
+
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev
+          libgtest-dev libgmock-dev libbenchmark-dev libudev1 fonts-wine locales xvfb xauth
+          clang libclang-rt-14-dev)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The comma-locale tests need a Russian locale.
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf8$'; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    $sudo locale-gen >/dev/null
+fi
+
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+jobs=$(nproc)
+
+case "$what" in
+start)
+    cmake --build "$build" --target ormelix -j "$jobs"
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+        echo "No display found: start it under Xvfb with: xvfb-run -a $build/app/ormelix" >&2
+        exit 1
+    fi
+    exec "$build/app/ormelix"
+    ;;
+test)
+    cmake --build "$build" -j "$jobs"
+    cd "$build"
+    exec ctest --output-on-failure -j "$jobs"
+    ;;
+*)
+    echo "usage: $0 start|test" >&2
+    exit 2
+    ;;
+esac
