@@ -1,0 +1,20 @@
+// The two services the HID layer needs from the program's event loop: a descriptor watch that
+// delivers device-change notifications on the GUI thread, and posting a call to the GUI thread
+// (the reader's hand-over of its deliveries builds on it). The layer stays free of any toolkit;
+// the program hands in an implementation (a Qt one in the console).
+#pragma once
+
+#include <functional>
+
+class HidEventLoop {
+public:
+    virtual ~HidEventLoop() = default;
+    // Thread-safe; runs Fn later on the GUI thread.
+    virtual void Post(std::function<void()> Fn) = 0;
+    // GUI thread only; calls OnReadable on the GUI thread whenever Fd is readable. The returned
+    // token is handed back to Unwatch.
+    virtual void* Watch(int Fd, std::function<void()> OnReadable) = 0;
+    // Stops the watch; safe from inside its own OnReadable.
+    virtual void Unwatch(void* Watch) = 0;
+    virtual bool IsGuiThread() const = 0;
+};

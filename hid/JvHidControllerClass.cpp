@@ -1,0 +1,863 @@
+#include "JvHidControllerClass.h"
+
+#include "Hid.h"
+#include "SetupApi.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <iterator>
+
+const char* const RsEDeviceCannotBeOpened = "Device cannot be opened";
+const char* const RsEDeviceCannotBeIdentified = "Device cannot be identified";
+
+namespace {
+
+// {4D1E55B2-F16F-11CF-88CB-001111000030}
+constexpr GUID kStandardHidGuid = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
+constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ULONG kStringBufferBytes = 508; // 254 UTF-16 units
+constexpr DWORD kTextPropertyBytes = 1024;
+constexpr DWORD kListPropertyBytes = 16384;
+// No real interface path comes near this; a larger size is a broken answer, not a path.
+constexpr DWORD kMaxDetailBytes = 64 * 1024;
+
+bool IsValid(HANDLE Handle) { return Handle != INVALID_HANDLE_VALUE && Handle != nullptr; }
+
+void CloseIfOpen(HANDLE& Handle) {
+    if (IsValid(Handle)) CurrentHidPlatform().CloseHandle(Handle);
+    Handle = INVALID_HANDLE_VALUE;
+}
+
+// Ends the alertable wait of the reader; the result is taken from the device afterwards.
+void ReadCompletion(DWORD, DWORD, OVERLAPPED*) {}
+
+// The GUI-thread hand-over of the readers. A reader queues its delivery, posts a call that
+// serves the queue, and sleeps until the delivery has run. A GUI thread that waits for a reader
+// to end serves the queue itself, so a reader blocked in a hand-over can always finish.
+class GuiHandOver {
+public:
+    static GuiHandOver& Instance() {
+        static GuiHandOver handOver;
+        return handOver;
+    }
+
+    void RunAndWait(HidEventLoop& Loop, const TJvHidDeviceReadThread* Reader,
+                    std::function<void()> Fn) {
+        Item item{Reader, std::move(Fn), false};
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            FQueue.push_back(&item);
+        }
+        FWake.notify_all();
+        Loop.Post([] { GuiHandOver::Instance().Serve(); });
+        std::unique_lock<std::mutex> lock(FLock);
+        FWake.wait(lock, [&] { return item.Done; });
+    }
+
+    // GUI thread: runs every queued delivery.
+    void Serve() {
+        for (;;) {
+            Item* item;
+            {
+                std::lock_guard<std::mutex> lock(FLock);
+                if (FQueue.empty()) return;
+                item = FQueue.front();
+                FQueue.pop_front();
+            }
+            tDelivering.push_back(item->Reader);
+            try {
+                item->Fn();
+            } catch (...) {
+                // A handler's exception has nowhere to go: the reader cannot take it and the
+                // event loop must not see it.
+            }
+            tDelivering.pop_back();
+            {
+                std::lock_guard<std::mutex> lock(FLock);
+                item->Done = true;
+            }
+            FWake.notify_all();
+        }
+    }
+
+    // Sleeps until a delivery is queued, Done() holds, or Timeout has passed.
+    template <class Pred> void WaitForWork(Pred Done, std::chrono::milliseconds Timeout) {
+        std::unique_lock<std::mutex> lock(FLock);
+        FWake.wait_for(lock, Timeout, [&] { return !FQueue.empty() || Done(); });
+    }
+
+    // Runs Change under the hand-over lock and wakes every waiter.
+    template <class Fn> void Signal(Fn Change) {
+        {
+            std::lock_guard<std::mutex> lock(FLock);
+            Change();
+        }
+        FWake.notify_all();
+    }
+
+    static bool IsDelivering(const TJvHidDeviceReadThread* Reader) {
+        return std::find(tDelivering.begin(), tDelivering.end(), Reader) != tDelivering.end();
+    }
+
+private:
+    struct Item {
+        const TJvHidDeviceReadThread* Reader;
+        std::function<void()> Fn;
+        bool Done;
+    };
+
+    std::mutex FLock;
+    std::condition_variable FWake;
+    std::deque<Item*> FQueue;
+    static thread_local std::vector<const TJvHidDeviceReadThread*> tDelivering;
+};
+
+thread_local std::vector<const TJvHidDeviceReadThread*> GuiHandOver::tDelivering;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TJvHidPnPInfo
+
+TJvHidPnPInfo::TJvHidPnPInfo(DWORD DeviceInstance, std::string DevicePath)
+    : DeviceInstance(DeviceInstance), DevicePath(std::move(DevicePath)) {}
+
+TJvHidPnPInfo::TJvHidPnPInfo(HDEVINFO DevInfo, SP_DEVINFO_DATA DevData, std::string DevicePath)
+    : DeviceInstance(DevData.DevInst), DevicePath(std::move(DevicePath)) {
+    TSetupDiGetDeviceRegistryPropertyA get = SetupApiEntries.SetupDiGetDeviceRegistryPropertyA;
+    if (get == nullptr) return;
+    // Results are ignored: an absent property leaves the preset buffer.
+    auto read = [&](DWORD Property, std::vector<BYTE>& Buffer) {
+        DWORD type = 0;
+        DWORD needed = 0;
+        get(DevInfo, &DevData, Property, &type, Buffer.data(), static_cast<DWORD>(Buffer.size()),
+            &needed);
+    };
+    auto number = [&](DWORD Property) {
+        std::vector<BYTE> buffer(sizeof(DWORD), 0);
+        read(Property, buffer);
+        DWORD value;
+        std::memcpy(&value, buffer.data(), sizeof value);
+        return value;
+    };
+    auto text = [&](DWORD Property) {
+        std::vector<BYTE> buffer(kTextPropertyBytes, 0);
+        read(Property, buffer);
+        const char* s = reinterpret_cast<const char*>(buffer.data());
+        return std::string(s, strnlen(s, buffer.size()));
+    };
+    auto list = [&](DWORD Property) {
+        std::vector<BYTE> buffer(kListPropertyBytes, 0);
+        read(Property, buffer);
+        std::vector<std::string> items;
+        const char* s = reinterpret_cast<const char*>(buffer.data());
+        size_t pos = 0;
+        while (pos < buffer.size()) {
+            size_t len = strnlen(s + pos, buffer.size() - pos);
+            if (len == 0) break;
+            items.emplace_back(s + pos, len);
+            pos += len + 1;
+        }
+        return items;
+    };
+    Capabilities = number(SPDRP_CAPABILITIES);
+    ClassName = text(SPDRP_CLASS);
+    ClassGuid = text(SPDRP_CLASSGUID);
+    CompatibleIds = list(SPDRP_COMPATIBLEIDS);
+    ConfigFlags = number(SPDRP_CONFIGFLAGS);
+    DeviceDescription = text(SPDRP_DEVICEDESC);
+    Driver = text(SPDRP_DRIVER);
+    FriendlyName = text(SPDRP_FRIENDLYNAME);
+    HardwareIds = list(SPDRP_HARDWAREID);
+    LowerFilters = list(SPDRP_LOWERFILTERS);
+    Manufacturer = text(SPDRP_MFG);
+    UpperFilters = list(SPDRP_UPPERFILTERS);
+    Service = text(SPDRP_SERVICE);
+    Address = number(SPDRP_ADDRESS);
+    BusNumber = number(SPDRP_BUSNUMBER);
+    BusTypeGuid = text(SPDRP_BUSTYPEGUID);
+    Characteristics = number(SPDRP_CHARACTERISTICS);
+    DeviceType = number(SPDRP_DEVTYPE);
+    EnumeratorName = text(SPDRP_ENUMERATOR_NAME);
+    Exclusive = number(SPDRP_EXCLUSIVE);
+    LegacyBusType = number(SPDRP_LEGACYBUSTYPE);
+    LocationInformation = text(SPDRP_LOCATION_INFORMATION);
+    PhysicalDeviceObjectName = text(SPDRP_PHYSICAL_DEVICE_OBJECT_NAME);
+    SecurityDescriptor = text(SPDRP_SECURITY_SDS);
+    UiNumber = number(SPDRP_UI_NUMBER);
+    RegistryProperty30 = text(0x1E);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TJvHidDevice
+
+TJvHidDevice::TJvHidDevice(std::shared_ptr<TJvHidPnPInfo> PnPInfo,
+                           TJvHidDeviceController* Controller)
+    : FController(Controller), FPnPInfo(std::move(PnPInfo)) {
+    if (!FPnPInfo) throw EControllerError(RsEDeviceCannotBeOpened);
+    if (FController != nullptr) {
+        SetOnData(FController->OnDeviceData()); // not checked out: no reader starts
+        FOnDataError = FController->OnDeviceDataError();
+        FOnUnplug = FController->OnDeviceUnplug();
+        SetReadSleepTime(FController->DevThreadSleepTime());
+    }
+    FSyncHandle = OpenSync(GENERIC_READ | GENERIC_WRITE);
+    FHasReadWriteAccess = IsValid(FSyncHandle);
+    if (!IsValid(FSyncHandle)) FSyncHandle = OpenSync(0);
+    if (!IsValid(FSyncHandle)) throw EControllerError(RsEDeviceCannotBeOpened);
+    FAttributes.Size = sizeof(HIDD_ATTRIBUTES);
+    if (HidEntries.HidD_GetAttributes == nullptr ||
+        HidEntries.HidD_GetAttributes(FSyncHandle, &FAttributes) == 0) {
+        ReleaseHandle();
+        throw EControllerError(RsEDeviceCannotBeIdentified);
+    }
+    ReleaseHandle();
+}
+
+TJvHidDevice::~TJvHidDevice() {
+    FLife.reset();
+    TJvHidDataEvent onData = OnData();
+    TJvHidDataErrorEvent onDataError = OnDataError();
+    TJvHidPlugEvent onUnplug = FOnUnplug;
+    SetOnData(TJvHidDataEvent());
+    FOnUnplug = TJvHidPlugEvent();
+    ReleaseHandle();
+    ReleaseOverlappedHandle(omhRead);
+    ReleaseOverlappedHandle(omhWrite);
+    ReleasePreparsedData();
+    if (FController != nullptr)
+        FController->DeviceDestroyed(this, FPnPInfo, onData, onDataError, onUnplug,
+                                     FReadSleepTime.load());
+}
+
+HANDLE TJvHidDevice::OpenSync(DWORD Access) const {
+    HANDLE h = CurrentHidPlatform().CreateFileA(FPnPInfo->DevicePath.c_str(), Access,
+                                                kShareReadWrite, nullptr, OPEN_EXISTING, 0,
+                                                nullptr);
+    return IsValid(h) ? h : INVALID_HANDLE_VALUE;
+}
+
+bool TJvHidDevice::IsUsable() const {
+    return FIsPluggedIn.load() && (FIsCheckedOut.load() || FIsEnumerated.load());
+}
+
+bool TJvHidDevice::OpenHandle() {
+    if (IsUsable() && !IsValid(FSyncHandle)) {
+        FSyncHandle = OpenSync(GENERIC_READ | GENERIC_WRITE);
+        FHasReadWriteAccess = IsValid(FSyncHandle);
+        if (!IsValid(FSyncHandle)) FSyncHandle = OpenSync(0);
+        if (IsValid(FSyncHandle)) {
+            if (FNumInputBuffers != 0 && HidEntries.HidD_SetNumInputBuffers != nullptr)
+                HidEntries.HidD_SetNumInputBuffers(FSyncHandle, FNumInputBuffers);
+            if (HidEntries.HidD_GetNumInputBuffers != nullptr)
+                HidEntries.HidD_GetNumInputBuffers(FSyncHandle, &FNumInputBuffers);
+        }
+    }
+    return IsValid(FSyncHandle);
+}
+
+void TJvHidDevice::ReleaseHandle() {
+    CloseIfOpen(FSyncHandle);
+    FNumInputBuffers = 0;
+}
+
+bool TJvHidDevice::OpenOverlappedHandle(TJvHidOpenExMode Mode) {
+    if (!IsUsable()) return false;
+    const HidPlatform& platform = CurrentHidPlatform();
+    const char* path = FPnPInfo->DevicePath.c_str();
+    if (Mode == omhRead) {
+        if (!IsValid(FOverlappedReadHandle)) {
+            HANDLE h = platform.CreateFileA(path, GENERIC_READ, kShareReadWrite, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+            FOverlappedReadHandle = IsValid(h) ? h : INVALID_HANDLE_VALUE;
+            if (IsValid(FOverlappedReadHandle)) {
+                if (FNumOverlappedInputBuffers != 0 && HidEntries.HidD_SetNumInputBuffers)
+                    HidEntries.HidD_SetNumInputBuffers(FOverlappedReadHandle,
+                                                       FNumOverlappedInputBuffers);
+                if (HidEntries.HidD_GetNumInputBuffers != nullptr)
+                    HidEntries.HidD_GetNumInputBuffers(FOverlappedReadHandle,
+                                                       &FNumOverlappedInputBuffers);
+            }
+        }
+        return IsValid(FOverlappedReadHandle);
+    }
+    if (!IsValid(FOverlappedWriteHandle)) {
+        HANDLE h = platform.CreateFileA(path, GENERIC_WRITE, kShareReadWrite, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        FOverlappedWriteHandle = IsValid(h) ? h : INVALID_HANDLE_VALUE;
+    }
+    return IsValid(FOverlappedWriteHandle);
+}
+
+void TJvHidDevice::ReleaseOverlappedHandle(TJvHidOpenExMode Mode) {
+    if (Mode == omhRead) {
+        CloseIfOpen(FOverlappedReadHandle);
+        FNumOverlappedInputBuffers = 0;
+    } else {
+        CloseIfOpen(FOverlappedWriteHandle);
+    }
+}
+
+bool TJvHidDevice::CancelOverlappedIo(TJvHidOpenExMode Mode) {
+    HANDLE h = Mode == omhRead ? FOverlappedReadHandle : FOverlappedWriteHandle;
+    if (!IsValid(h)) return false;
+    return CancelIoThroughKernel(h);
+}
+
+std::u16string TJvHidDevice::ReadString(bool Manufacturer) {
+    std::u16string& cache = Manufacturer ? FVendorName : FProductName;
+    THidD_GetString get =
+        Manufacturer ? HidEntries.HidD_GetManufacturerString : HidEntries.HidD_GetProductString;
+    if (cache.empty() && OpenHandle()) {
+        char16_t buffer[kStringBufferBytes / sizeof(char16_t)] = {};
+        if (get != nullptr && get(FSyncHandle, buffer, kStringBufferBytes) != 0) {
+            // A string that fills the buffer has no terminator: take it whole.
+            size_t len = 0;
+            while (len < std::size(buffer) && buffer[len] != 0) ++len;
+            cache.assign(buffer, len);
+        }
+        ReleaseHandle();
+    }
+    return cache;
+}
+
+std::u16string TJvHidDevice::VendorName() { return ReadString(true); }
+
+std::u16string TJvHidDevice::ProductName() { return ReadString(false); }
+
+PHIDP_PREPARSED_DATA TJvHidDevice::PreparsedData() {
+    if (FPreparsedData == 0 && OpenHandle()) {
+        PHIDP_PREPARSED_DATA data{};
+        if (HidEntries.HidD_GetPreparsedData != nullptr &&
+            HidEntries.HidD_GetPreparsedData(FSyncHandle, &data) != 0)
+            FPreparsedData = data;
+        ReleaseHandle();
+    }
+    return FPreparsedData;
+}
+
+void TJvHidDevice::ReleasePreparsedData() {
+    if (FPreparsedData != 0 && HidEntries.HidD_FreePreparsedData != nullptr)
+        HidEntries.HidD_FreePreparsedData(FPreparsedData);
+    FPreparsedData = {};
+}
+
+HIDP_CAPS TJvHidDevice::Caps() {
+    HIDP_CAPS caps{};
+    PHIDP_PREPARSED_DATA data = PreparsedData();
+    if (data != 0 && HidEntries.HidP_GetCaps != nullptr &&
+        HidEntries.HidP_GetCaps(data, &caps) != HIDP_STATUS_SUCCESS)
+        caps = HIDP_CAPS{};
+    return caps;
+}
+
+bool TJvHidDevice::GetFeature(void* Report, uint32_t Length) {
+    if (!OpenHandle() || HidEntries.HidD_GetFeature == nullptr) return false;
+    return HidEntries.HidD_GetFeature(FSyncHandle, Report, Length) != 0;
+}
+
+bool TJvHidDevice::SetFeature(void* Report, uint32_t Length) {
+    if (!OpenHandle() || HidEntries.HidD_SetFeature == nullptr) return false;
+    return HidEntries.HidD_SetFeature(FSyncHandle, Report, Length) != 0;
+}
+
+bool TJvHidDevice::ReadOverlapped(void* Report, uint32_t Length,
+                                  LPOVERLAPPED_COMPLETION_ROUTINE Completion) {
+    if (!OpenOverlappedHandle(omhRead)) return false;
+    std::memset(&FReadOverlappedBlock, 0, sizeof FReadOverlappedBlock);
+    FReadOverlappedBlock.hEvent = this;
+    return CurrentHidPlatform().ReadFileEx(FOverlappedReadHandle, Report, Length,
+                                           &FReadOverlappedBlock, Completion) != FALSE;
+}
+
+uint32_t TJvHidDevice::OverlappedBytesRead() {
+    if (!IsValid(FOverlappedReadHandle)) return 0;
+    DWORD count = 0;
+    if (CurrentHidPlatform().GetOverlappedResult(FOverlappedReadHandle, &FReadOverlappedBlock,
+                                                 &count, FALSE) == FALSE)
+        return 0;
+    return count;
+}
+
+void TJvHidDevice::SetReadSleepTime(int Value) {
+    if (Value >= 10 && Value <= 10000) FReadSleepTime.store(Value);
+}
+
+TJvHidDataEvent TJvHidDevice::OnData() const {
+    std::lock_guard<std::mutex> lock(FHandlerLock);
+    return FOnData;
+}
+
+void TJvHidDevice::SetOnData(const TJvHidDataEvent& Value) {
+    if (!Value) StopReader();
+    {
+        std::lock_guard<std::mutex> lock(FHandlerLock);
+        FOnData = Value;
+    }
+    StartReader();
+}
+
+TJvHidDataErrorEvent TJvHidDevice::OnDataError() const {
+    std::lock_guard<std::mutex> lock(FHandlerLock);
+    return FOnDataError;
+}
+
+void TJvHidDevice::SetOnDataError(const TJvHidDataErrorEvent& Value) {
+    std::lock_guard<std::mutex> lock(FHandlerLock);
+    FOnDataError = Value;
+}
+
+HidEventLoop* TJvHidDevice::EventLoop() const {
+    return FController != nullptr ? FController->EventLoop() : nullptr;
+}
+
+void TJvHidDevice::StartReader() {
+    if (!OnData() || !IsPluggedIn() || !IsCheckedOut() || !HasReadWriteAccess() ||
+        FReadThread != nullptr)
+        return;
+    FReadThread = new TJvHidDeviceReadThread(this, EventLoop());
+    FReadThread->Resume();
+}
+
+void TJvHidDevice::StopReader() {
+    TJvHidDeviceReadThread* reader = FReadThread;
+    if (reader == nullptr || reader->FStopping.exchange(true)) return;
+    reader->Terminate();
+    if (GuiHandOver::IsDelivering(reader) ||
+        std::this_thread::get_id() == reader->FThread.get_id()) {
+        // Stopped from inside its own delivery: it cannot be waited for here. It touches
+        // nothing of the device once the delivery returns, and frees itself.
+        reader->FFreeOnExit.store(true);
+        reader->FThread.detach();
+        FReadThread = nullptr;
+        return;
+    }
+    HidEventLoop* loop = reader->FLoop;
+    const bool serve = loop != nullptr && loop->IsGuiThread();
+    GuiHandOver& handOver = GuiHandOver::Instance();
+    while (!reader->Finished()) {
+        if (serve) handOver.Serve();
+        handOver.WaitForWork([reader] { return reader->Finished(); },
+                             std::chrono::milliseconds(10));
+    }
+    delete reader;
+    FReadThread = nullptr;
+}
+
+void TJvHidDevice::MarkUnplugged() {
+    // The reader goes first, so that no reader is left reading on a handle closed here.
+    StopReader();
+    ReleaseHandle();
+    ReleaseOverlappedHandle(omhRead);
+    ReleaseOverlappedHandle(omhWrite);
+    FIsPluggedIn = false;
+    // Cleared before the call: the handler may destroy the device.
+    TJvHidPlugEvent onUnplug = FOnUnplug;
+    FOnUnplug = TJvHidPlugEvent();
+    if (onUnplug) onUnplug(this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TJvHidDeviceReadThread
+
+TJvHidDeviceReadThread::TJvHidDeviceReadThread(TJvHidDevice* Dev, HidEventLoop* Loop)
+    : Device(Dev), FLoop(Loop) {
+    // Taken here, on the GUI thread: the reader itself never opens the synchronous handle.
+    Report.resize(Dev->Caps().InputReportByteLength);
+}
+
+TJvHidDeviceReadThread::~TJvHidDeviceReadThread() {
+    if (FThread.joinable()) {
+        Terminate();
+        FThread.join();
+    }
+}
+
+void TJvHidDeviceReadThread::Resume() {
+    if (!FThread.joinable() && !FFinished.load()) FThread = std::thread([this] { Execute(); });
+}
+
+void TJvHidDeviceReadThread::Execute() {
+    try {
+        const HidPlatform& platform = CurrentHidPlatform();
+        DWORD waitResult = WAIT_IO_COMPLETION;
+        while (!Terminated()) {
+            waitResult = WAIT_IO_COMPLETION;
+            std::fill(Report.begin(), Report.end(), 0);
+            if (Device->ReadOverlapped(Report.data(), static_cast<uint32_t>(Report.size()),
+                                       &ReadCompletion)) {
+                do {
+                    waitResult = platform.SleepEx(static_cast<DWORD>(Device->ReadSleepTime()), TRUE);
+                } while (!Terminated() && waitResult != WAIT_IO_COMPLETION);
+                if (Terminated()) break;
+                NumBytesRead = Device->OverlappedBytesRead();
+                if (NumBytesRead > 0) Synchronize(&TJvHidDeviceReadThread::DoData);
+            } else {
+                LastError = platform.GetLastError();
+                Synchronize(&TJvHidDeviceReadThread::DoDataError);
+            }
+        }
+        // Still pending: cancelled here, since the cancel acts on this thread's I/O.
+        if (waitResult != WAIT_IO_COMPLETION) Device->CancelOverlappedIo(omhRead);
+    } catch (...) {
+    }
+    const bool freeSelf = FFreeOnExit.load();
+    GuiHandOver::Instance().Signal([this] { FFinished.store(true); });
+    if (freeSelf) delete this;
+}
+
+void TJvHidDeviceReadThread::Synchronize(void (TJvHidDeviceReadThread::*Fn)()) {
+    if (FLoop == nullptr) {
+        (this->*Fn)();
+        return;
+    }
+    GuiHandOver::Instance().RunAndWait(*FLoop, this, [this, Fn] { (this->*Fn)(); });
+}
+
+void TJvHidDeviceReadThread::DoData() {
+    TJvHidDataEvent onData = Device->OnData();
+    if (!onData) return;
+    // Never more than the buffer, whatever count the platform reports.
+    DWORD count = std::min<DWORD>(NumBytesRead, static_cast<DWORD>(Report.size()));
+    if (count == 0) return;
+    onData(Device, Report[0], Report.data() + 1, static_cast<uint16_t>(count - 1));
+}
+
+void TJvHidDeviceReadThread::DoDataError() {
+    TJvHidDataErrorEvent onDataError = Device->OnDataError();
+    if (onDataError) onDataError(Device, LastError);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TJvHidDeviceController
+
+TJvHidDeviceController::TJvHidDeviceController(HidEventLoop* Loop) : FLoop(Loop) {
+    FHidGuid = kStandardHidGuid;
+    FBoundSetupApi = BindSetupApi();
+    if (FBoundSetupApi) FBoundHid = BindHid();
+    if (!FBoundHid) return;
+    HidEntries.HidD_GetHidGuid(&FHidGuid);
+    if (FLoop == nullptr) return;
+    const HidPlatform& platform = CurrentHidPlatform();
+    FMonitorFd = platform.OpenDeviceMonitor();
+    if (FMonitorFd >= 0) FWatch = FLoop->Watch(FMonitorFd, [this] { MonitorReadable(); });
+    FLoop->Post([this, alive = FAlive] {
+        if (*alive) DeviceChangeNotified(-1);
+    });
+}
+
+TJvHidDeviceController::~TJvHidDeviceController() {
+    FDestroying = true;
+    *FAlive = false;
+    FOnDeviceChange = TJvNotifyEvent();
+    FOnDeviceUnplug = TJvHidPlugEvent();
+    FOnEnumerate = TJvHidEnumerateEvent();
+    if (FWatch != nullptr) FLoop->Unwatch(FWatch);
+    FWatch = nullptr;
+    if (FMonitorFd >= 0) CurrentHidPlatform().CloseDeviceMonitor(FMonitorFd);
+    FMonitorFd = -1;
+
+    // Detach every device first: handlers run below may destroy devices still listed.
+    std::vector<std::pair<TJvHidDevice*, std::weak_ptr<char>>> devices;
+    for (TJvHidDevice* d : FDeviceList) {
+        d->FController = nullptr;
+        devices.emplace_back(d, d->FLife);
+    }
+    FDeviceList.clear();
+    for (auto& [d, life] : devices) {
+        if (life.expired()) continue;
+        if (d->IsCheckedOut()) {
+            // The application keeps it; its preparsed data goes now, while the HID library
+            // that must free it is still bound.
+            d->ReleasePreparsedData();
+            d->MarkUnplugged();
+        } else {
+            delete d;
+        }
+    }
+    if (FBoundSetupApi) UnbindSetupApi();
+    if (FBoundHid) UnbindHid();
+}
+
+void TJvHidDeviceController::MonitorReadable() {
+    if (FMonitorFd < 0) return;
+    if (CurrentHidPlatform().ReadDeviceMonitor(FMonitorFd)) DeviceChangeNotified(0);
+}
+
+void TJvHidDeviceController::DeviceChangeNotified(LONG Param) {
+    if (FDestroying) return;
+    if (FInDeviceChange) {
+        // A handler of the running rescan let the loop deliver another change; the monitor is
+        // drained already, so remember it rather than lose it.
+        FChangePending = true;
+        return;
+    }
+    FLastChangeParam = Param;
+    do {
+        FChangePending = false;
+        FInDeviceChange = true;
+        try {
+            DeviceChange();
+        } catch (...) {
+            // Handler exceptions must not unwind into the event loop.
+        }
+        FInDeviceChange = false;
+        if (FChangePending) FLastChangeParam = 0;
+    } while (FChangePending && !FDestroying);
+}
+
+std::vector<std::unique_ptr<TJvHidDevice>> TJvHidDeviceController::ScanDevices() {
+    std::vector<std::unique_ptr<TJvHidDevice>> found;
+    const TSetupApiEntries& s = SetupApiEntries;
+    if (!HidBound() || s.SetupDiGetClassDevsA == nullptr) return found;
+    HDEVINFO set = s.SetupDiGetClassDevsA(&FHidGuid, nullptr, nullptr,
+                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE || set == nullptr) return found;
+    const HidPlatform& platform = CurrentHidPlatform();
+    constexpr size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA interfaceData{};
+        interfaceData.cbSize = sizeof interfaceData;
+        if (s.SetupDiEnumDeviceInterfaces(set, nullptr, &FHidGuid, index, &interfaceData) == 0)
+            break;
+        // An interface whose detail cannot be read yields no device; the walk goes on.
+        SP_DEVINFO_DATA devInfo{};
+        devInfo.cbSize = sizeof devInfo;
+        DWORD needed = 0;
+        if (s.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0, &needed,
+                                               &devInfo) != 0 ||
+            platform.GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= pathOffset ||
+            needed > kMaxDetailBytes)
+            continue;
+        std::vector<BYTE> buffer(needed, 0);
+        DWORD cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        std::memcpy(buffer.data(), &cbSize, sizeof cbSize);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+        if (s.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, needed, nullptr,
+                                               &devInfo) == 0)
+            continue;
+        const char* path = reinterpret_cast<const char*>(buffer.data()) + pathOffset;
+        std::string devicePath(path, strnlen(path, needed - pathOffset));
+        try {
+            auto info = std::make_shared<TJvHidPnPInfo>(set, devInfo, std::move(devicePath));
+            found.push_back(std::make_unique<TJvHidDevice>(std::move(info), this));
+        } catch (...) {
+            // Not openable or not identifiable now; tried again at the next rescan.
+        }
+    }
+    s.SetupDiDestroyDeviceInfoList(set);
+    return found;
+}
+
+void TJvHidDeviceController::FirePlugEvent(const TJvHidPlugEvent& Event, TJvHidDevice* Device) {
+    if (!Event) return;
+    std::weak_ptr<char> life = Device->FLife;
+    Device->FIsEnumerated = true;
+    try {
+        Event(Device);
+    } catch (...) {
+        if (!life.expired()) Device->FIsEnumerated = false;
+        throw;
+    }
+    if (!life.expired()) Device->FIsEnumerated = false;
+}
+
+void TJvHidDeviceController::DeviceChange() {
+    bool changed = FLastChangeParam == -1;
+    std::vector<std::unique_ptr<TJvHidDevice>> scanned = ScanDevices();
+
+    // Removal pass, from the end of the list.
+    for (size_t i = FDeviceList.size(); i-- > 0;) {
+        if (i >= FDeviceList.size()) continue; // a handler shortened the list
+        TJvHidDevice* d = FDeviceList[i];
+        bool present = false;
+        if (d->IsPluggedIn()) {
+            for (size_t j = scanned.size(); j-- > 0 && !present;)
+                present = scanned[j]->PnPInfo().DeviceInstance == d->PnPInfo().DeviceInstance;
+        }
+        if (present) continue;
+        changed = true;
+        std::weak_ptr<char> life = d->FLife;
+        d->MarkUnplugged();
+        if (!life.expired()) FirePlugEvent(FOnRemoval, d);
+        if (life.expired() || d->IsCheckedOut()) continue;
+        auto it = std::find(FDeviceList.begin(), FDeviceList.end(), d);
+        if (it != FDeviceList.end()) {
+            FDeviceList.erase(it);
+            delete d;
+        }
+    }
+
+    // Duplicate pass: interfaces already listed and plugged in keep their present object.
+    for (auto& n : scanned) {
+        for (TJvHidDevice* d : FDeviceList) {
+            if (n->PnPInfo().DeviceInstance == d->PnPInfo().DeviceInstance && d->IsPluggedIn()) {
+                n->FController = nullptr;
+                n.reset();
+                break;
+            }
+        }
+    }
+
+    // Arrival pass, in scan order.
+    for (auto& n : scanned) {
+        if (!n) continue;
+        TJvHidDevice* d = n.release();
+        FDeviceList.push_back(d);
+        changed = true;
+        FirePlugEvent(FOnArrival, d);
+    }
+    scanned.clear();
+
+    Recount();
+    if (changed && FOnDeviceChange) FOnDeviceChange(this);
+}
+
+void TJvHidDeviceController::Recount() {
+    int checkedIn = 0, checkedOut = 0, unplugged = 0;
+    for (const TJvHidDevice* d : FDeviceList) {
+        if (d->IsCheckedOut())
+            ++checkedOut;
+        else
+            ++checkedIn;
+        if (!d->IsPluggedIn()) ++unplugged;
+    }
+    FCheckedInCount = checkedIn;
+    FUnpluggedCount = unplugged;
+    // Unplugged devices stay listed only while checked out.
+    FCheckedOutCount = checkedOut - unplugged;
+}
+
+bool TJvHidDeviceController::EnumerateStep(TJvHidDevice* Device, int Idx) {
+    if (!FOnEnumerate) return false;
+    std::weak_ptr<char> life = Device->FLife;
+    auto finish = [&] {
+        if (life.expired()) return;
+        Device->FIsEnumerated = false;
+        if (!Device->IsCheckedOut()) {
+            Device->ReleaseHandle();
+            Device->ReleaseOverlappedHandle(omhRead);
+            Device->ReleaseOverlappedHandle(omhWrite);
+        }
+    };
+    Device->FIsEnumerated = true;
+    bool goOn;
+    try {
+        goOn = FOnEnumerate(Device, Idx);
+    } catch (...) {
+        finish();
+        throw;
+    }
+    finish();
+    return goOn;
+}
+
+int TJvHidDeviceController::Enumerate() {
+    int visited = 0;
+    for (size_t i = 0; i < FDeviceList.size(); ++i) {
+        TJvHidDevice* d = FDeviceList[i];
+        if (!d->IsPluggedIn()) continue;
+        ++visited;
+        if (!EnumerateStep(d, static_cast<int>(i))) break;
+    }
+    return visited;
+}
+
+bool TJvHidDeviceController::CheckOutByIndex(TJvHidDevice*& HidDev, int Idx) {
+    HidDev = nullptr;
+    if (Idx < 0 || Idx >= Count()) return false;
+    return CheckOutAt(HidDev, Idx, true);
+}
+
+bool TJvHidDeviceController::CheckOutAt(TJvHidDevice*& HidDev, int Idx, bool Check) {
+    if (!Check || Idx < 0 || Idx >= Count()) return false;
+    TJvHidDevice* d = FDeviceList[static_cast<size_t>(Idx)];
+    if (d->IsCheckedOut()) return false;
+    HidDev = d;
+    d->FIsCheckedOut = true;
+    ++FCheckedOutCount;
+    --FCheckedInCount;
+    d->StartReader();
+    return true;
+}
+
+void TJvHidDeviceController::SetDevThreadSleepTime(int Value) {
+    if (Value != FDevThreadSleepTime) {
+        for (TJvHidDevice* d : FDeviceList)
+            if (d->ReadSleepTime() == FDevThreadSleepTime) d->SetReadSleepTime(Value);
+    }
+    FDevThreadSleepTime = Value;
+}
+
+void TJvHidDeviceController::SetOnDeviceChange(const TJvNotifyEvent& Value) {
+    if (SameCallable(Value, FOnDeviceChange)) return;
+    FOnDeviceChange = Value;
+    DeviceChange();
+}
+
+void TJvHidDeviceController::SetOnDeviceData(const TJvHidDataEvent& Value) {
+    if (SameCallable(Value, FOnDeviceData)) return;
+    TJvHidDataEvent old = FOnDeviceData;
+    FOnDeviceData = Value;
+    // Devices given their own handler keep it.
+    std::vector<TJvHidDevice*> devices = FDeviceList;
+    for (TJvHidDevice* d : devices)
+        if (SameCallable(d->OnData(), old)) d->SetOnData(Value);
+}
+
+void TJvHidDeviceController::SetOnDeviceDataError(const TJvHidDataErrorEvent& Value) {
+    if (SameCallable(Value, FOnDeviceDataError)) return;
+    for (TJvHidDevice* d : FDeviceList)
+        if (SameCallable(d->OnDataError(), FOnDeviceDataError)) d->SetOnDataError(Value);
+    FOnDeviceDataError = Value;
+}
+
+void TJvHidDeviceController::SetOnDeviceUnplug(const TJvHidPlugEvent& Value) {
+    if (SameCallable(Value, FOnDeviceUnplug)) return;
+    for (TJvHidDevice* d : FDeviceList)
+        if (SameCallable(d->OnUnplug(), FOnDeviceUnplug)) d->SetOnUnplug(Value);
+    FOnDeviceUnplug = Value;
+}
+
+void TJvHidDeviceController::DeviceDestroyed(TJvHidDevice* Device,
+                                             std::shared_ptr<TJvHidPnPInfo> PnPInfo,
+                                             const TJvHidDataEvent& OnData,
+                                             const TJvHidDataErrorEvent& OnDataError,
+                                             const TJvHidPlugEvent& OnUnplug,
+                                             int ReadSleepTime) noexcept {
+    auto it = std::find(FDeviceList.begin(), FDeviceList.end(), Device);
+    if (it == FDeviceList.end()) return;
+    const bool checkedOut = Device->IsCheckedOut();
+    if (!Device->IsPluggedIn()) {
+        FDeviceList.erase(it);
+        --FUnpluggedCount;
+        return;
+    }
+    try {
+        auto replacement = std::make_unique<TJvHidDevice>(std::move(PnPInfo), this);
+        replacement->SetOnData(OnData);
+        replacement->SetOnDataError(OnDataError);
+        replacement->SetOnUnplug(OnUnplug);
+        replacement->SetReadSleepTime(ReadSleepTime);
+        *it = replacement.release();
+        if (checkedOut) {
+            --FCheckedOutCount;
+            ++FCheckedInCount;
+        }
+    } catch (...) {
+        // The interface went away before a rescan noticed: the slot goes, and the rescan
+        // finds nothing left to remove.
+        FDeviceList.erase(it);
+        if (checkedOut)
+            --FCheckedOutCount;
+        else
+            --FCheckedInCount;
+    }
+}

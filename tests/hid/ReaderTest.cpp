@@ -1,0 +1,237 @@
+// The background reader: delivery on the GUI thread, stopping, errors, unplugging.
+#include "HidTestSupport.h"
+
+#include <QThread>
+#include <atomic>
+
+namespace {
+
+struct Received {
+    std::vector<std::vector<uint8_t>> Reports; // report ID followed by the data
+    std::vector<uint32_t> Errors;
+    std::vector<bool> OnGuiThread;
+    TJvHidDeviceController* Controller = nullptr;
+    bool ClearHandlerOnData = false;
+    bool DeleteDeviceOnData = false;
+
+    void Data(TJvHidDevice* D, uint8_t ReportID, const void* Bytes, uint16_t Size) {
+        std::vector<uint8_t> r{ReportID};
+        auto* p = static_cast<const uint8_t*>(Bytes);
+        r.insert(r.end(), p, p + Size);
+        Reports.push_back(r);
+        OnGuiThread.push_back(QThread::currentThread() == QCoreApplication::instance()->thread());
+        if (ClearHandlerOnData) D->SetOnData(TJvHidDataEvent());
+        if (DeleteDeviceOnData) delete D;
+    }
+    void OtherData(TJvHidDevice*, uint8_t ReportID, const void*, uint16_t) {
+        Reports.push_back({static_cast<uint8_t>(ReportID + 100)});
+    }
+    void Error(TJvHidDevice*, uint32_t Code) { Errors.push_back(Code); }
+};
+
+class ReaderTest : public HidFixture {
+protected:
+    // A started controller with one device at /dev/r checked out with a data handler.
+    TJvHidDevice* HeldReader(SimDeviceSpec Spec = MakeDevice("/dev/r")) {
+        Sim.Plug(std::move(Spec));
+        Controller = Started();
+        Controller->SetDevThreadSleepTime(10);
+        Controller->SetOnDeviceData(TJvHidDataEvent(&Got, &Received::Data));
+        Controller->SetOnDeviceDataError(TJvHidDataErrorEvent(&Got, &Received::Error));
+        TJvHidDevice* d = nullptr;
+        EXPECT_TRUE(Controller->CheckOutByIndex(d, 0));
+        return d;
+    }
+
+    void TearDown() override {
+        Controller.reset();
+        HidFixture::TearDown();
+    }
+
+    Received Got;
+    std::unique_ptr<TJvHidDeviceController> Controller;
+};
+
+TEST_F(ReaderTest, DeliversEachReportOnTheGuiThreadSplitAfterTheReportId) {
+    TJvHidDevice* d = HeldReader();
+    ASSERT_NE(d->ReadThread(), nullptr);
+    EXPECT_EQ(d->ReadThread()->Report.size(), 9u);
+    Sim.QueueInputReport("/dev/r", {5, 1, 2, 3, 4, 5, 6, 7, 8});
+    Sim.QueueInputReport("/dev/r", {6, 9, 9, 9, 9, 9, 9, 9, 9});
+    ASSERT_TRUE(PumpUntil([&] { return Got.Reports.size() == 2; }));
+    EXPECT_EQ(Got.Reports[0], (std::vector<uint8_t>{5, 1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(Got.Reports[1][0], 6);
+    EXPECT_EQ(Got.Reports[1].size(), 9u); // Size = length - 1
+    EXPECT_EQ(Got.OnGuiThread, (std::vector<bool>{true, true}));
+    delete d;
+}
+
+TEST_F(ReaderTest, ShortReportDeliversOnlyWhatWasRead) {
+    TJvHidDevice* d = HeldReader();
+    Sim.QueueInputReport("/dev/r", {2, 0xAA});
+    ASSERT_TRUE(PumpUntil([&] { return Got.Reports.size() == 1; }));
+    EXPECT_EQ(Got.Reports[0], (std::vector<uint8_t>{2, 0xAA}));
+    delete d;
+}
+
+TEST_F(ReaderTest, NoReaderWithoutHandlerCheckOutOrReadWriteAccess) {
+    SimDeviceSpec query = MakeDevice("/dev/q");
+    query.Access = SimAccess::QueryOnly;
+    Sim.Plug(query);
+    Sim.Plug(MakeDevice("/dev/plain"));
+    Controller = Started();
+    Controller->SetOnDeviceData(TJvHidDataEvent(&Got, &Received::Data));
+    for (TJvHidDevice* d : Controller->DeviceList()) EXPECT_EQ(d->ReadThread(), nullptr);
+    TJvHidDevice* q = nullptr;
+    ASSERT_TRUE(Controller->CheckOutByIndex(q, 0));
+    EXPECT_FALSE(q->HasReadWriteAccess());
+    EXPECT_EQ(q->ReadThread(), nullptr);
+
+    Controller->SetOnDeviceData(TJvHidDataEvent());
+    TJvHidDevice* plain = nullptr;
+    ASSERT_TRUE(Controller->CheckOutByIndex(plain, 1));
+    EXPECT_EQ(plain->ReadThread(), nullptr);
+    plain->SetOnData(TJvHidDataEvent(&Got, &Received::Data)); // handler after check-out starts it
+    EXPECT_NE(plain->ReadThread(), nullptr);
+    EXPECT_EQ(Sim.ReadStartCount() > 0 || PumpUntil([&] { return Sim.ReadStartCount() > 0; }),
+              true);
+    delete q;
+    delete plain;
+}
+
+TEST_F(ReaderTest, StopReaderWithShortSleepReturnsPromptlyAndCancelsThePendingRead) {
+    TJvHidDevice* d = HeldReader();
+    ASSERT_EQ(d->ReadSleepTime(), 10);
+    ASSERT_TRUE(PumpUntil([&] { return Sim.PendingReadCount() == 1; }));
+    auto start = std::chrono::steady_clock::now();
+    d->StopReader();
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::milliseconds(150));
+    EXPECT_EQ(d->ReadThread(), nullptr);
+    EXPECT_EQ(Sim.PendingReadCount(), 0);
+    EXPECT_EQ(Sim.CancelCount(), 1);
+    delete d;
+}
+
+TEST_F(ReaderTest, ClearingTheHandlerServesAWaitingDeliveryFirst) {
+    TJvHidDevice* d = HeldReader();
+    Sim.QueueInputReport("/dev/r", {1, 2, 3, 4, 5, 6, 7, 8, 9});
+    // Let the reader reach its hand-over without running the event loop.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (Sim.PendingReadCount() != 0 || Sim.ReadStartCount() == 0) {
+        ASSERT_LT(std::chrono::steady_clock::now(), end);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    d->SetOnData(TJvHidDataEvent());
+    EXPECT_EQ(d->ReadThread(), nullptr);
+    EXPECT_EQ(Got.Reports.size(), 1u); // run by the old handler, before it was cleared
+    Sim.QueueInputReport("/dev/r", {7, 7, 7, 7, 7, 7, 7, 7, 7});
+    Pump();
+    EXPECT_EQ(Got.Reports.size(), 1u);
+    delete d;
+}
+
+TEST_F(ReaderTest, ReplacingTheHandlerKeepsTheReaderAndCallsTheNewOne) {
+    TJvHidDevice* d = HeldReader();
+    TJvHidDeviceReadThread* reader = d->ReadThread();
+    d->SetOnData(TJvHidDataEvent(&Got, &Received::OtherData));
+    EXPECT_EQ(d->ReadThread(), reader);
+    Sim.QueueInputReport("/dev/r", {3, 0, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(PumpUntil([&] { return Got.Reports.size() == 1; }));
+    EXPECT_EQ(Got.Reports[0], (std::vector<uint8_t>{103}));
+    delete d;
+}
+
+TEST_F(ReaderTest, HandlerMayStopItsOwnReader) {
+    TJvHidDevice* d = HeldReader();
+    Got.ClearHandlerOnData = true;
+    Sim.QueueInputReport("/dev/r", {1, 0, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(PumpUntil([&] { return Got.Reports.size() == 1; }));
+    EXPECT_EQ(d->ReadThread(), nullptr);
+    EXPECT_FALSE(d->OnData());
+    Sim.QueueInputReport("/dev/r", {2, 0, 0, 0, 0, 0, 0, 0, 0});
+    PumpUntil([] { return false; }, std::chrono::milliseconds(50));
+    EXPECT_EQ(Got.Reports.size(), 1u);
+    delete d;
+}
+
+TEST_F(ReaderTest, HandlerMayCheckItsDeviceBackIn) {
+    TJvHidDevice* d = HeldReader();
+    Got.DeleteDeviceOnData = true;
+    Sim.QueueInputReport("/dev/r", {1, 0, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(PumpUntil([&] { return Got.Reports.size() == 1; }));
+    (void)d; // freed by the handler
+    ASSERT_EQ(Controller->Count(), 1);
+    EXPECT_FALSE(Controller->Items(0)->IsCheckedOut());
+    // The stopped reader ends on its own; its read handle went with the device.
+    EXPECT_TRUE(PumpUntil([&] { return Sim.OpenHandleCount() == 0; }));
+}
+
+TEST_F(ReaderTest, ReadsThatCannotStartGoToTheErrorHandlerAndAreRetried) {
+    SimDeviceSpec spec = MakeDevice("/dev/r");
+    spec.ReadStartError = ERROR_GEN_FAILURE;
+    TJvHidDevice* d = HeldReader(spec);
+    ASSERT_TRUE(PumpUntil([&] { return Got.Errors.size() >= 3; }));
+    EXPECT_EQ(Got.Errors[0], ERROR_GEN_FAILURE);
+    EXPECT_TRUE(Got.Reports.empty());
+
+    // Without an error handler the reader keeps retrying silently.
+    d->SetOnDataError(TJvHidDataErrorEvent());
+    Got.Errors.clear();
+    Sim.Modify("/dev/r", [](SimDeviceSpec& s) { s.ReadStartError = 0; });
+    Sim.QueueInputReport("/dev/r", {4, 0, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(PumpUntil([&] { return Got.Reports.size() == 1; }));
+    EXPECT_TRUE(Got.Errors.empty());
+    delete d;
+}
+
+TEST_F(ReaderTest, UnpluggingStopsTheReaderBeforeItsHandlesClose) {
+    TJvHidDevice* d = HeldReader();
+    EventLog log;
+    d->SetOnUnplug(TJvHidPlugEvent(&log, &EventLog::Unplug));
+    ASSERT_TRUE(PumpUntil([&] { return Sim.PendingReadCount() == 1; }));
+    Sim.Unplug("/dev/r");
+    ASSERT_TRUE(PumpUntil([&] { return !d->IsPluggedIn(); }));
+    EXPECT_EQ(d->ReadThread(), nullptr);
+    EXPECT_EQ(d->OverlappedReadHandle(), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(log.Events, (std::vector<std::string>{"unplug /dev/r"}));
+    EXPECT_EQ(Sim.OpenHandleCount(), 0);
+    delete d;
+}
+
+TEST_F(ReaderTest, ControllerDestructionStopsHeldReaders) {
+    TJvHidDevice* d = HeldReader();
+    ASSERT_TRUE(PumpUntil([&] { return Sim.PendingReadCount() == 1; }));
+    Controller.reset();
+    EXPECT_EQ(d->ReadThread(), nullptr);
+    EXPECT_FALSE(d->IsPluggedIn());
+    delete d;
+}
+
+TEST_F(ReaderTest, WithoutEventLoopDeliveriesRunOnTheReaderThread) {
+    Sim.Plug(MakeDevice("/dev/r"));
+    TJvHidDeviceController c(nullptr);
+    c.DeviceChange();
+    c.SetDevThreadSleepTime(10);
+    struct Direct {
+        std::atomic<int> Count{0};
+        std::atomic<bool> OffGui{false};
+        void Data(TJvHidDevice*, uint8_t, const void*, uint16_t) {
+            OffGui = QThread::currentThread() != QCoreApplication::instance()->thread();
+            ++Count;
+        }
+    } direct;
+    c.SetOnDeviceData(TJvHidDataEvent(&direct, &Direct::Data));
+    TJvHidDevice* d = nullptr;
+    ASSERT_TRUE(c.CheckOutByIndex(d, 0));
+    Sim.QueueInputReport("/dev/r", {1, 2, 3, 4, 5, 6, 7, 8, 9});
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (direct.Count == 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(direct.Count, 1);
+    EXPECT_TRUE(direct.OffGui);
+    delete d;
+}
+
+} // namespace
