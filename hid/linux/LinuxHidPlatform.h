@@ -1,0 +1,7 @@
+// The HID platform of a Linux machine: hidraw nodes found through libudev (opened at run time),
+// their HID and USB devices read from sysfs, reports moved with hidraw ioctls and read().
+#pragma once
+
+#include "HidPlatform.h"
+
+const HidPlatform* LinuxHidPlatform();

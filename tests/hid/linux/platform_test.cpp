@@ -1,0 +1,577 @@
+#include "Descriptors.h"
+#include "LinuxHidInternal.h"
+#include "LinuxHidPlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace hidlinux;
+
+namespace {
+
+// Parameterised cases print as their names.
+template <class Case> auto operator<<(std::ostream& Os, const Case& C) -> decltype(C.Name, Os) {
+    return Os << C.Name;
+}
+
+const HidPlatform& P() {
+    return *LinuxHidPlatform();
+}
+
+template <class F> F Proc(HMODULE Module, const char* Name) {
+    return reinterpret_cast<F>(P().GetProcAddress(Module, Name));
+}
+
+// --- libraries ------------------------------------------------------------------------------
+
+TEST(Modules, EntriesByNameAndNothingElse) {
+    HMODULE hid = P().LoadLibraryA("HID.dll");
+    ASSERT_NE(hid, nullptr);
+    EXPECT_EQ(P().LoadLibraryA("hid"), hid); // Windows' rules: any case, ".dll" implied
+    for (const char* name : {"HidD_GetHidGuid", "HidD_GetAttributes", "HidD_GetFeature",
+                             "HidD_SetFeature", "HidP_GetCaps", "HidD_GetProductString"}) {
+        EXPECT_NE(P().GetProcAddress(hid, name), nullptr) << name;
+    }
+    // The optional entries are absent; names are case-sensitive; ordinals find nothing.
+    for (const char* name : {"HidD_GetInputReport", "HidD_SetOutputReport",
+                             "HidP_GetExtendedAttributes", "HidP_InitializeReportForID",
+                             "hidd_getfeature", "", "SetupDiGetClassDevsA", "CancelIo"}) {
+        EXPECT_EQ(P().GetProcAddress(hid, name), nullptr) << name;
+        EXPECT_EQ(P().GetLastError(), ERROR_PROC_NOT_FOUND);
+    }
+    EXPECT_EQ(P().GetProcAddress(hid, reinterpret_cast<LPCSTR>(uintptr_t{3})), nullptr);
+
+    HMODULE kernel = P().GetModuleHandleA("kernel32.dll");
+    ASSERT_NE(kernel, nullptr);
+    EXPECT_NE(P().GetProcAddress(kernel, "CancelIo"), nullptr);
+    EXPECT_EQ(P().GetProcAddress(kernel, "CancelIoEx"), nullptr);
+
+    EXPECT_TRUE(P().FreeLibrary(hid));
+    EXPECT_EQ(P().GetModuleHandleA("HID.dll"), hid); // one load is left
+    EXPECT_TRUE(P().FreeLibrary(hid));
+    EXPECT_EQ(P().GetModuleHandleA("HID.dll"), nullptr);
+    EXPECT_EQ(P().GetProcAddress(hid, "HidD_GetFeature"), nullptr);
+    EXPECT_FALSE(P().FreeLibrary(hid));
+
+    EXPECT_EQ(P().LoadLibraryA("user32.dll"), nullptr);
+    EXPECT_EQ(P().GetLastError(), ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(P().LoadLibraryA(nullptr), nullptr);
+}
+
+TEST(Modules, MissingLibudevMeansNoSetupApiAndNoMonitor) {
+    SetUdevLibraryName("libudev-not-installed.so.0");
+    EXPECT_EQ(P().LoadLibraryA("SetupApi.dll"), nullptr);
+    EXPECT_EQ(P().GetLastError(), ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(P().OpenDeviceMonitor(), -1);
+    SetUdevLibraryName("libudev.so.1");
+}
+
+size_t HidrawNodesInSysfs() {
+    std::error_code ec;
+    size_t n = 0;
+    for (auto it = fs::directory_iterator("/sys/class/hidraw", ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        ++n;
+    }
+    return n;
+}
+
+TEST(Enumeration, FindsExactlyTheHidrawNodesOfThisMachine) {
+    HMODULE setupApi = P().LoadLibraryA("SetupApi.dll");
+    if (!setupApi) GTEST_SKIP() << "libudev is not installed";
+    HMODULE hid = P().LoadLibraryA("HID.dll");
+    auto getGuid = Proc<void (*)(GUID*)>(hid, "HidD_GetHidGuid");
+    auto classDevs = Proc<decltype(&SetupDiGetClassDevsA)>(setupApi, "SetupDiGetClassDevsA");
+    auto enumIfaces =
+        Proc<decltype(&SetupDiEnumDeviceInterfaces)>(setupApi, "SetupDiEnumDeviceInterfaces");
+    auto destroy =
+        Proc<decltype(&SetupDiDestroyDeviceInfoList)>(setupApi, "SetupDiDestroyDeviceInfoList");
+    ASSERT_TRUE(getGuid && classDevs && enumIfaces && destroy);
+
+    GUID guid{};
+    getGuid(&guid);
+    EXPECT_EQ(guid.Data1, 0x4D1E55B2u);
+    EXPECT_EQ(guid.Data4[7], 0x30);
+    HDEVINFO set = classDevs(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVICE_INTERFACE_DATA iface{};
+    iface.cbSize = sizeof iface;
+    DWORD count = 0;
+    while (enumIfaces(set, nullptr, &guid, count, &iface)) ++count;
+    EXPECT_EQ(P().GetLastError(), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(count, HidrawNodesInSysfs());
+    EXPECT_TRUE(destroy(set));
+    EXPECT_FALSE(destroy(set));
+    P().FreeLibrary(hid);
+    P().FreeLibrary(setupApi);
+}
+
+TEST(Monitor, OpensQuietlyOrNotAtAll) {
+    const int fd = P().OpenDeviceMonitor();
+    if (fd >= 0) {
+        EXPECT_FALSE(P().ReadDeviceMonitor(fd)); // nothing was plugged meanwhile
+        P().CloseDeviceMonitor(fd);
+    }
+    EXPECT_FALSE(P().ReadDeviceMonitor(fd));
+}
+
+// --- a sysfs tree of our own ----------------------------------------------------------------
+
+void WriteFile(const fs::path& Path, const std::string& Text) {
+    fs::create_directories(Path.parent_path());
+    std::ofstream(Path, std::ios::binary) << Text;
+}
+
+std::string Bytes(const std::vector<uint8_t>& B) {
+    return std::string(B.begin(), B.end());
+}
+
+// The instrument on USB as hidraw97, and a Bluetooth keyboard without a USB parent as hidraw98.
+class FakeSysfs : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/hidlinux-sysfs-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        Root = fs::canonical(pattern);
+        const fs::path usb = Root / "devices/pci0000:00/0000:00:14.0/usb1/1-2";
+        WriteFile(usb / "idVendor", "1234\n");
+        WriteFile(usb / "idProduct", "5678\n");
+        WriteFile(usb / "bcdDevice", "0102\n");
+        WriteFile(usb / "manufacturer", "Bramlo-kt\n");
+        WriteFile(usb / "product", "Ormelix\n");
+        WriteFile(usb / "busnum", "1\n");
+        WriteFile(usb / "devnum", "5\n");
+        AddHid(usb / "1-2:1.0/0003:1234:5678.000A", "hidraw97",
+               "DRIVER=hid-generic\nHID_ID=0003:00001234:00005678\nHID_NAME=Bramlo-kt Ormelix\n"
+               "HID_PHYS=usb-0000:00:14.0-2/input0\nMODALIAS=hid:b0003g0001v00001234p00005678\n",
+               descriptors::kInstrument);
+        AddHid(Root / "devices/virtual/misc/uhid/0005:04E8:7021.000B", "hidraw98",
+               "DRIVER=hid-generic\nHID_ID=0005:000004E8:00007021\nHID_NAME=BT Keyboard\n",
+               descriptors::kKeyboard);
+        SetSysfsRoot(Root.string());
+        Usb = usb;
+    }
+    void TearDown() override {
+        SetSysfsRoot("/sys");
+        fs::remove_all(Root);
+    }
+
+    void AddHid(const fs::path& HidDir, const std::string& Node, const std::string& Uevent,
+                const std::vector<uint8_t>& Descriptor) {
+        WriteFile(HidDir / "uevent", Uevent);
+        WriteFile(HidDir / "report_descriptor", Bytes(Descriptor));
+        const fs::path hidraw = HidDir / "hidraw" / Node;
+        WriteFile(hidraw / "uevent", "MAJOR=243\nMINOR=0\nDEVNAME=" + Node + "\n");
+        fs::create_directory_symlink("../..", hidraw / "device");
+        fs::create_directories(Root / "class/hidraw");
+        fs::create_directory_symlink(hidraw, Root / "class/hidraw" / Node);
+    }
+
+    static HANDLE OpenQueryOnly(const char* Path) {
+        return P().CreateFileA(Path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               0, nullptr);
+    }
+
+    fs::path Root;
+    fs::path Usb;
+};
+
+std::vector<std::string> MultiSz(const RegistryValue& V) {
+    std::vector<std::string> out;
+    const char* p = reinterpret_cast<const char*>(V.Bytes.data());
+    while (*p) {
+        out.emplace_back(p);
+        p += out.back().size() + 1;
+    }
+    return out;
+}
+
+TEST_F(FakeSysfs, InstrumentPropertiesComeFromItsHidAndUsbDevices) {
+    const auto node = ResolveHidrawName("hidraw97");
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->DevicePath, "/dev/hidraw97");
+    EXPECT_EQ(node->UsbDeviceDir, Usb.string());
+    const InterfaceRecord r = DescribeInterface(*node);
+    EXPECT_EQ(r.DevInst, 0xAu);
+
+    const std::pair<DWORD, std::string> texts[] = {
+        {SPDRP_DEVICEDESC, "Ormelix"},  {SPDRP_FRIENDLYNAME, "Bramlo-kt Ormelix"},
+        {SPDRP_MFG, "Bramlo-kt"},       {SPDRP_DRIVER, "hid-generic"},
+        {SPDRP_CLASS, "HIDClass"},      {SPDRP_CLASSGUID, "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}"},
+        {SPDRP_ENUMERATOR_NAME, "HID"}, {SPDRP_LOCATION_INFORMATION, "usb-0000:00:14.0-2/input0"},
+    };
+    for (const auto& [code, text] : texts) {
+        ASSERT_TRUE(r.Properties.count(code)) << code;
+        EXPECT_EQ(r.Properties.at(code).Type, kRegSz);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.Properties.at(code).Bytes.data())),
+                  text);
+    }
+    EXPECT_EQ(MultiSz(r.Properties.at(SPDRP_HARDWAREID)),
+              (std::vector<std::string>{"HID\\VID_1234&PID_5678&REV_0102", "HID\\VID_1234&PID_5678",
+                                        "hid:b0003g0001v00001234p00005678"}));
+    EXPECT_EQ(MultiSz(r.Properties.at(SPDRP_COMPATIBLEIDS)),
+              (std::vector<std::string>{"HID_DEVICE_UP:FF00_U:0001", "HID_DEVICE"}));
+    EXPECT_EQ(r.Properties.at(SPDRP_BUSNUMBER).Bytes, (std::vector<uint8_t>{1, 0, 0, 0}));
+    EXPECT_EQ(r.Properties.at(SPDRP_ADDRESS).Bytes, (std::vector<uint8_t>{5, 0, 0, 0}));
+    EXPECT_FALSE(r.Properties.count(SPDRP_CAPABILITIES));
+}
+
+TEST_F(FakeSysfs, SetupEntriesStayInsideTheCallersBuffers) {
+    HDEVINFO set = NewDeviceInfoSet({DescribeInterface(*ResolveHidrawName("hidraw97"))});
+    SP_DEVICE_INTERFACE_DATA iface{};
+    iface.cbSize = 28; // as the 32-bit headers give it
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &kHidInterfaceGuid, 0, &iface));
+    EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &kHidInterfaceGuid, 1, &iface));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
+
+    DWORD needed = 0;
+    SP_DEVINFO_DATA info{};
+    info.cbSize = 28;
+    for (DWORD size : {DWORD{28}, DWORD{sizeof iface}}) {
+        iface.cbSize = size;
+        ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &kHidInterfaceGuid, 0, &iface));
+        needed = 0;
+        EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &iface, nullptr, 0, &needed, &info));
+        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+        ASSERT_EQ(needed, 4u + sizeof("/dev/hidraw97"));
+    }
+
+    std::vector<uint8_t> buffer(needed + 8, 0xEE);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+    detail->cbSize = 5;
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, needed - 1, nullptr, &info));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(buffer[4], 0xEE);
+    detail->cbSize = 6;
+    EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, needed, nullptr, &info));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_USER_BUFFER);
+    detail->cbSize = 5;
+    ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, needed, nullptr, &info));
+    EXPECT_STREQ(detail->DevicePath, "/dev/hidraw97");
+    EXPECT_EQ(buffer[needed], 0xEE);
+    EXPECT_EQ(info.DevInst, 0xAu);
+
+    // Properties: exact fit, one byte short, absent.
+    std::array<BYTE, 16> prop;
+    prop.fill(0xEE);
+    DWORD type = 0, size = 0;
+    EXPECT_FALSE(
+        SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_MFG, &type, prop.data(), 9, &size));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(prop[0], 0xEE);
+    ASSERT_TRUE(
+        SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_MFG, &type, prop.data(), 10, &size));
+    EXPECT_EQ(type, kRegSz);
+    EXPECT_STREQ(reinterpret_cast<const char*>(prop.data()), "Bramlo-kt");
+    EXPECT_EQ(prop[10], 0xEE);
+    prop.fill(0xEE);
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_UPPERFILTERS, nullptr,
+                                                   prop.data(), prop.size(), nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
+    EXPECT_EQ(prop[0], 0xEE);
+    info.DevInst = 0x1234;
+    EXPECT_FALSE(SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_MFG, nullptr, prop.data(),
+                                                   prop.size(), nullptr));
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
+}
+
+TEST_F(FakeSysfs, QueryOnlyHandleIsServedFromSysfs) {
+    HANDLE h = OpenQueryOnly("/dev/hidraw97");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+
+    HIDD_ATTRIBUTES a{};
+    a.Size = sizeof a;
+    ASSERT_TRUE(HidD_GetAttributes(h, &a));
+    EXPECT_EQ(a.VendorID, 0x1234);
+    EXPECT_EQ(a.ProductID, 0x5678);
+    EXPECT_EQ(a.VersionNumber, 0x0102);
+
+    std::array<char16_t, 254> text{};
+    ASSERT_TRUE(HidD_GetProductString(h, text.data(), 508));
+    EXPECT_EQ(std::u16string(text.data()), u"Ormelix");
+    text.fill(0);
+    ASSERT_TRUE(HidD_GetManufacturerString(h, text.data(), 508));
+    EXPECT_EQ(std::u16string(text.data()), u"Bramlo-kt");
+
+    PHIDP_PREPARSED_DATA pp = 0;
+    ASSERT_TRUE(HidD_GetPreparsedData(h, &pp));
+    HIDP_CAPS caps;
+    std::memset(&caps, 0xEE, sizeof caps);
+    ASSERT_EQ(HidP_GetCaps(pp, &caps), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(caps.UsagePage, 0xFF00);
+    EXPECT_EQ(caps.Usage, 1);
+    EXPECT_EQ(caps.FeatureReportByteLength, 255);
+    EXPECT_EQ(caps.InputReportByteLength, 0);
+    EXPECT_EQ(caps.NumberInputButtonCaps, 0);
+    EXPECT_TRUE(HidD_FreePreparsedData(pp));
+    EXPECT_FALSE(HidD_FreePreparsedData(pp));
+    EXPECT_EQ(HidP_GetCaps(pp, &caps), HIDP_STATUS_INVALID_PREPARSED_DATA);
+
+    // No descriptor, so no report can pass, and the buffer stays as it was.
+    std::array<uint8_t, 255> report;
+    report.fill(0x5A);
+    report[0] = 0;
+    EXPECT_FALSE(HidD_GetFeature(h, report.data(), report.size()));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(report[1], 0x5A);
+    EXPECT_FALSE(HidD_SetFeature(h, report.data(), report.size()));
+
+    ULONG buffers = 0;
+    ASSERT_TRUE(HidD_GetNumInputBuffers(h, &buffers));
+    EXPECT_EQ(buffers, kDefaultInputBuffers);
+    EXPECT_FALSE(HidD_SetNumInputBuffers(h, 1));
+    ASSERT_TRUE(HidD_SetNumInputBuffers(h, 16));
+    ASSERT_TRUE(HidD_GetNumInputBuffers(h, &buffers));
+    EXPECT_EQ(buffers, 16u);
+
+    EXPECT_TRUE(P().CloseHandle(h));
+    EXPECT_FALSE(P().CloseHandle(h));
+    EXPECT_FALSE(HidD_GetAttributes(h, &a));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(FakeSysfs, DeviceWithoutUsbParentHasAttributesButNoUsbStrings) {
+    const InterfaceRecord r = DescribeInterface(*ResolveHidrawName("hidraw98"));
+    EXPECT_EQ(r.DevInst, 0xBu);
+    for (DWORD code : {SPDRP_MFG, SPDRP_BUSNUMBER, SPDRP_ADDRESS}) {
+        EXPECT_FALSE(r.Properties.count(code)) << code;
+    }
+    EXPECT_EQ(MultiSz(r.Properties.at(SPDRP_HARDWAREID)),
+              (std::vector<std::string>{"HID\\VID_04E8&PID_7021"}));
+
+    HANDLE h = OpenQueryOnly("/dev/hidraw98");
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    HIDD_ATTRIBUTES a{};
+    ASSERT_TRUE(HidD_GetAttributes(h, &a));
+    EXPECT_EQ(a.VendorID, 0x04E8);
+    EXPECT_EQ(a.VersionNumber, 0);
+    std::array<char16_t, 254> text;
+    text.fill(u'?');
+    EXPECT_FALSE(HidD_GetProductString(h, text.data(), 508));
+    EXPECT_EQ(text[0], u'?');
+
+    PHIDP_PREPARSED_DATA pp = 0;
+    ASSERT_TRUE(HidD_GetPreparsedData(h, &pp));
+    HIDP_CAPS caps{};
+    ASSERT_EQ(HidP_GetCaps(pp, &caps), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(caps.InputReportByteLength, 9);
+    EXPECT_EQ(caps.OutputReportByteLength, 2);
+    HidD_FreePreparsedData(pp);
+    P().CloseHandle(h);
+}
+
+TEST_F(FakeSysfs, ProductStringOf254UnitsFillsTheBufferWithoutNul) {
+    WriteFile(Usb / "product", std::string(254, 'Z') + "\n");
+    HANDLE h = OpenQueryOnly("/dev/hidraw97");
+    std::array<char16_t, 260> text;
+    text.fill(u'?');
+    ASSERT_TRUE(HidD_GetProductString(h, text.data(), 508));
+    EXPECT_EQ(std::u16string(text.data(), 254), std::u16string(254, u'Z'));
+    EXPECT_EQ(text[254], u'?');
+    P().CloseHandle(h);
+}
+
+struct OpenCase {
+    const char* Name;
+    const char* Path;
+    DWORD Access;
+    DWORD Error;
+};
+
+const OpenCase kOpenCases[] = {
+    {"QueryOnlyUnknownNode", "/dev/hidraw96", 0, ERROR_FILE_NOT_FOUND},
+    {"ReadWriteWithoutNode", "/dev/hidraw97", GENERIC_READ | GENERIC_WRITE, ERROR_FILE_NOT_FOUND},
+    {"NotAHidrawNode", "/etc/passwd", GENERIC_READ, ERROR_FILE_NOT_FOUND},
+    {"NoPath", nullptr, 0, ERROR_INVALID_PARAMETER},
+};
+
+class FakeSysfsOpen : public FakeSysfs, public testing::WithParamInterface<OpenCase> {};
+
+TEST_P(FakeSysfsOpen, FailsWithTheMappedError) {
+    const OpenCase& c = GetParam();
+    EXPECT_EQ(P().CreateFileA(c.Path, c.Access, 3, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(P().GetLastError(), c.Error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FakeSysfsOpen, testing::ValuesIn(kOpenCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// --- overlapped reads over a socket standing in for a hidraw node ---------------------------
+
+struct Completion {
+    int Calls = 0;
+    DWORD Error = 0xFFFF;
+    DWORD Count = 0xFFFF;
+};
+thread_local Completion tDone;
+
+void WINAPI Record(DWORD Error, DWORD Count, OVERLAPPED*) {
+    ++tDone.Calls;
+    tDone.Error = Error;
+    tDone.Count = Count;
+}
+
+class Reads : public testing::Test {
+protected:
+    void Open(const std::vector<uint8_t>& Descriptor) {
+        int pair[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+        Device = pair[1];
+        Handle = AdoptDescriptor(pair[0], GENERIC_READ | GENERIC_WRITE, 0x03, Descriptor);
+        tDone = {};
+    }
+    void TearDown() override {
+        if (Handle) P().CloseHandle(Handle);
+        if (Device >= 0) ::close(Device);
+    }
+    void Send(const std::vector<uint8_t>& Report) {
+        ASSERT_EQ(::send(Device, Report.data(), Report.size(), 0),
+                  static_cast<ssize_t>(Report.size()));
+    }
+    BOOL Start(std::vector<uint8_t>& Buffer) {
+        return P().ReadFileEx(Handle, Buffer.data(), static_cast<DWORD>(Buffer.size()), &Block,
+                              Record);
+    }
+
+    HANDLE Handle = nullptr;
+    int Device = -1;
+    OVERLAPPED Block{};
+};
+
+struct ReadCase {
+    const char* Name;
+    const std::vector<uint8_t>* Descriptor;
+    std::vector<uint8_t> Sent;
+    std::vector<uint8_t> Delivered;
+};
+
+const ReadCase kReadCases[] = {
+    {"UnnumberedGetsIdZero", &descriptors::kMouse, {0x01, 0x7F, 0x80}, {0x00, 0x01, 0x7F, 0x80}},
+    {"NumberedKeepsId", &descriptors::kNumbered, {0x01, 0xA, 0xB, 0xC}, {0x01, 0xA, 0xB, 0xC}},
+};
+
+class ReadDelivery : public Reads, public testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ReadDelivery, CompletesInTheAlertableWait) {
+    const ReadCase& c = GetParam();
+    Open(*c.Descriptor);
+    std::vector<uint8_t> buffer(8, 0xEE);
+    ASSERT_TRUE(Start(buffer));
+    Send(c.Sent);
+    EXPECT_EQ(P().SleepEx(2000, TRUE), WAIT_IO_COMPLETION);
+    EXPECT_EQ(tDone.Calls, 1);
+    EXPECT_EQ(tDone.Error, 0u);
+    ASSERT_EQ(tDone.Count, c.Delivered.size());
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + tDone.Count), c.Delivered);
+    DWORD count = 0;
+    ASSERT_TRUE(P().GetOverlappedResult(Handle, &Block, &count, FALSE));
+    EXPECT_EQ(count, c.Delivered.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ReadDelivery, testing::ValuesIn(kReadCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(Reads, TimeoutAndNonAlertableWaitsDeliverNothing) {
+    Open(descriptors::kMouse);
+    std::vector<uint8_t> buffer(4);
+    ASSERT_TRUE(Start(buffer));
+    EXPECT_EQ(P().SleepEx(20, TRUE), 0u);
+    DWORD count = 0;
+    EXPECT_FALSE(P().GetOverlappedResult(Handle, &Block, &count, FALSE));
+    EXPECT_EQ(P().GetLastError(), ERROR_IO_INCOMPLETE);
+    Send({1, 2, 3});
+    EXPECT_EQ(P().SleepEx(10, FALSE), 0u);
+    EXPECT_EQ(tDone.Calls, 0);
+    EXPECT_EQ(P().SleepEx(0, TRUE), WAIT_IO_COMPLETION);
+    EXPECT_EQ(tDone.Calls, 1);
+}
+
+TEST_F(Reads, OneReadPerThreadAndBuffersLongEnough) {
+    Open(descriptors::kMouse);
+    std::vector<uint8_t> tooShort(3);
+    EXPECT_FALSE(Start(tooShort));
+    EXPECT_EQ(P().GetLastError(), ERROR_INVALID_USER_BUFFER);
+    std::vector<uint8_t> buffer(4);
+    ASSERT_TRUE(Start(buffer));
+    EXPECT_FALSE(Start(buffer));
+}
+
+TEST_F(Reads, DeviceGoneCompletesWithAnError) {
+    Open(descriptors::kMouse);
+    std::vector<uint8_t> buffer(4);
+    ASSERT_TRUE(Start(buffer));
+    ::close(Device);
+    Device = -1;
+    EXPECT_EQ(P().SleepEx(2000, TRUE), WAIT_IO_COMPLETION);
+    EXPECT_EQ(tDone.Calls, 1);
+    EXPECT_NE(tDone.Error, 0u);
+    EXPECT_EQ(tDone.Count, 0u);
+    DWORD count = 7;
+    EXPECT_FALSE(P().GetOverlappedResult(Handle, &Block, &count, FALSE));
+    EXPECT_EQ(count, 0u);
+}
+
+TEST_F(Reads, CancelDropsTheReadWithoutItsRoutine) {
+    Open(descriptors::kMouse);
+    std::vector<uint8_t> buffer(4);
+    ASSERT_TRUE(Start(buffer));
+    auto cancel = Proc<BOOL(WINAPI*)(HANDLE)>(P().GetModuleHandleA("kernel32.dll"), "CancelIo");
+    ASSERT_TRUE(cancel(Handle));
+    Send({1, 2, 3});
+    EXPECT_EQ(P().SleepEx(10, TRUE), 0u);
+    EXPECT_EQ(tDone.Calls, 0);
+    DWORD count = 0;
+    EXPECT_FALSE(P().GetOverlappedResult(Handle, &Block, &count, FALSE));
+    EXPECT_EQ(P().GetLastError(), ERROR_OPERATION_ABORTED);
+    ASSERT_TRUE(Start(buffer)); // the thread may read again
+}
+
+TEST_F(Reads, ClosingTheHandleEndsAnotherThreadsWaitAtOnce) {
+    Open(descriptors::kMouse);
+    std::atomic<int> calls{-1};
+    std::atomic<DWORD> error{0};
+    std::atomic<DWORD> result{0};
+    std::atomic<bool> started{false};
+    std::thread reader([&] {
+        std::vector<uint8_t> buffer(4);
+        OVERLAPPED block{};
+        started = P().ReadFileEx(Handle, buffer.data(), 4, &block, Record) != FALSE;
+        result = P().SleepEx(10000, TRUE);
+        calls = tDone.Calls;
+        error = tDone.Error;
+    });
+    while (!started) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto closedAt = std::chrono::steady_clock::now();
+    ASSERT_TRUE(P().CloseHandle(Handle));
+    Handle = nullptr;
+    reader.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - closedAt, std::chrono::seconds(2));
+    EXPECT_EQ(result.load(), WAIT_IO_COMPLETION);
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(error.load(), ERROR_OPERATION_ABORTED);
+}
+
+TEST_F(Reads, QueryOnlyAndUnknownHandlesCannotRead) {
+    Open(descriptors::kMouse);
+    std::vector<uint8_t> buffer(4);
+    HANDLE queryOnly = AdoptDescriptor(-1, 0, std::nullopt, descriptors::kMouse);
+    EXPECT_FALSE(P().ReadFileEx(queryOnly, buffer.data(), 4, &Block, Record));
+    EXPECT_EQ(P().GetLastError(), ERROR_ACCESS_DENIED);
+    P().CloseHandle(queryOnly);
+    EXPECT_FALSE(P().ReadFileEx(INVALID_HANDLE_VALUE, buffer.data(), 4, &Block, Record));
+    EXPECT_EQ(P().GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+} // namespace
