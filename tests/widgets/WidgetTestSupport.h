@@ -1,0 +1,38 @@
+#pragma once
+
+#include "RXSpin.h"
+
+#include <QTest>
+#include <QWidget>
+#include <clocale>
+#include <gtest/gtest.h>
+
+// Counts RxBeep calls for the lifetime of the object.
+class TBeepCounter {
+public:
+    TBeepCounter() {
+        SetRxBeepHook([this] { ++FCount; });
+    }
+    ~TBeepCounter() { SetRxBeepHook(nullptr); }
+    int Count() const { return FCount; }
+
+private:
+    int FCount = 0;
+};
+
+// Fixture for tests that need the comma locale; skipped where it is not installed.
+class CommaLocaleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") == nullptr)
+            GTEST_SKIP() << "ru_RU.UTF-8 locale not installed";
+    }
+    void TearDown() override { std::setlocale(LC_NUMERIC, "C"); }
+};
+
+// Shows a top-level window and waits until it is active, so that focus changes are real.
+inline bool ShowActive(QWidget& Window) {
+    Window.show();
+    Window.activateWindow();
+    return QTest::qWaitForWindowActive(&Window);
+}
