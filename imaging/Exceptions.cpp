@@ -1,0 +1,16 @@
+#include "Exceptions.h"
+
+#include <cstring>
+
+Exception::Exception(const QString& Message) : FMessage(Message), FUtf8(Message.toUtf8()) {}
+
+EAbort::EAbort() : Exception(QStringLiteral("Operation aborted")) {}
+
+EJPEG::EJPEG(int ErrorCode)
+    : EInvalidGraphic(QStringLiteral("JPEG error #%1").arg(ErrorCode)), FErrorCode(ErrorCode) {}
+
+EFCreateError::EFCreateError(const QString& FileName, int SystemError)
+    : EStreamError(QStringLiteral("Cannot create file \"%1\". %2")
+                       .arg(FileName, QString::fromLocal8Bit(std::strerror(SystemError)))) {}
+
+EWriteError::EWriteError() : EStreamError(QStringLiteral("Stream write error")) {}
