@@ -1,0 +1,527 @@
+#include "Unit1.h"
+
+#include "JvHidControllerClass.h"
+#include "QtHidEventLoop.h"
+#include "RXSpin.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QThread>
+#include <QTimer>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+TOrmelix_Control_Form* Ormelix_Control_Form = nullptr;
+TJvHidDevice* InstrumentDevice = nullptr;
+int32_t ScaleDivisor = 0;
+uint8_t ExchangeBuffer[ExchangeSize] = {};
+uint8_t ReportBuffer[ReportSize] = {};
+int32_t SnapshotTriggerPos = 0;
+bool SnapshotArmed = false;
+QString SnapshotFolder;
+
+const char* const IdleCaption = "Tavrix. ormelix.example.org ";
+const char* const FoundCaption = "Устройство обнаруженно :)";
+const char* const NotFoundCaption = "Устройство не обнаруженно :(";
+
+namespace {
+
+constexpr int PlotWidth = 476;
+constexpr int PlotHeight = 255;
+
+// Drop-down rows of a fixed 16-pixel height, drawn the default way.
+class FixedRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override {
+        return QSize(QStyledItemDelegate::sizeHint(Option, Index).width(), 16);
+    }
+};
+
+void SetFontColor(QLabel* Label, TColor Color) {
+    QPalette pal = Label->palette();
+    pal.setColor(QPalette::WindowText, ToQColor(Color));
+    Label->setPalette(pal);
+}
+
+// Integer division that fails on zero the way the numeric runtime does, instead of trapping.
+int32_t CheckedDiv(int32_t A, int32_t B) {
+    if (B == 0) throw std::domain_error("Division by zero");
+    return A / B;
+}
+
+// Row of a level of Volts volts: u × scale in extended precision, divided by 1.1, truncated.
+int32_t LevelRow(long double Volts) {
+    const long double product = Volts * static_cast<long double>(ScaleDivisor);
+    const long double quotient = product / 1.1L;
+    if (!std::isfinite(quotient)) throw std::domain_error("Invalid floating point operation");
+    return 255 - static_cast<int32_t>(std::trunc(quotient));
+}
+
+long double ByteVolts(uint8_t Value) {
+    if (ScaleDivisor == 0) throw std::domain_error("Division by zero");
+    return (static_cast<long double>(Value) * 1.1L) / static_cast<long double>(ScaleDivisor);
+}
+
+} // namespace
+
+QString FormatVolts(long double Volts, int Decimals) {
+    // Round on the 18 significant digits the extended format carries, halves away from zero.
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.17Le", Volts);
+    const bool negative = digits[0] == '-';
+    const char* p = digits + (negative ? 1 : 0);
+    std::string mantissa;
+    // The separator snprintf writes is the locale's; only the digits matter here.
+    for (; *p && *p != 'e'; ++p)
+        if (*p >= '0' && *p <= '9') mantissa += *p;
+    const int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
+    // mantissa holds d0 d1 ... d17 with the value d0.d1d2... × 10^exponent.
+    const int pointAt = exponent + 1; // digits before the decimal point
+    const int keep = pointAt + Decimals; // digits kept
+    std::string kept;
+    bool roundUp = false;
+    if (keep < 0) {
+        kept = "";
+    } else {
+        if (keep < static_cast<int>(mantissa.size())) {
+            kept = mantissa.substr(0, keep);
+            roundUp = mantissa[keep] >= '5';
+        } else {
+            kept = mantissa + std::string(keep - mantissa.size(), '0');
+        }
+    }
+    // kept now stands for the value scaled by 10^Decimals, as an integer string.
+    if (kept.empty()) kept = "0";
+    if (roundUp) {
+        int i = static_cast<int>(kept.size()) - 1;
+        for (; i >= 0; --i) {
+            if (kept[i] == '9') {
+                kept[i] = '0';
+            } else {
+                ++kept[i];
+                break;
+            }
+        }
+        if (i < 0) kept.insert(kept.begin(), '1');
+    }
+    while (static_cast<int>(kept.size()) < Decimals + 1) kept.insert(kept.begin(), '0');
+    std::string intPart = kept.substr(0, kept.size() - Decimals);
+    const std::string fracPart = kept.substr(kept.size() - Decimals);
+    const size_t nz = intPart.find_first_not_of('0');
+    intPart = nz == std::string::npos ? "0" : intPart.substr(nz);
+    const bool isZero = intPart == "0" && fracPart.find_first_not_of('0') == std::string::npos;
+
+    const char* sep = std::localeconv()->decimal_point;
+    QString text;
+    if (negative && !isZero) text += QLatin1Char('-');
+    text += QString::fromStdString(intPart);
+    if (Decimals > 0) {
+        text += (sep && *sep) ? QString::fromLocal8Bit(sep) : QStringLiteral(".");
+        text += QString::fromStdString(fracPart);
+    }
+    return text;
+}
+
+TOrmelix_Control_Form::TOrmelix_Control_Form(QWidget* Parent)
+    : QWidget(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+    Ormelix_Control_Form = this;
+    ProgramFolder = [] { return QCoreApplication::applicationDirPath(); };
+    Pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
+    createControls();
+    FormCreate(this);
+}
+
+TOrmelix_Control_Form::~TOrmelix_Control_Form() {
+    // The held device outlives the handler that forgets it: it is destroyed after the
+    // controller, which then builds no replacement for it.
+    TJvHidDevice* held = InstrumentDevice;
+    FormDestroy(this);
+    Timer->stop();
+    delete JvHidDeviceController;
+    JvHidDeviceController = nullptr;
+    delete held;
+    if (Ormelix_Control_Form == this) Ormelix_Control_Form = nullptr;
+}
+
+QLabel* TOrmelix_Control_Form::makeLabel(int Left, int Top, int Width, int Height,
+                                         const QString& Text, bool Centred) {
+    auto* label = new QLabel(Text, this);
+    label->setGeometry(Left, Top, Width, Height);
+    label->setAlignment(Qt::AlignLeft | (Centred ? Qt::AlignVCenter : Qt::AlignTop));
+    label->setMargin(0);
+    label->setIndent(0);
+    label->setWordWrap(false);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+void TOrmelix_Control_Form::createControls() {
+    setObjectName("Ormelix_Control_Form");
+    setFixedSize(517, 410);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(11);
+    font.setStyleStrategy(QFont::PreferDefault);
+    setFont(font);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    Label1 = makeLabel(24, 280, 113, 17, QStringLiteral("Период опроса"), true);
+    Label2 = makeLabel(24, 304, 113, 17, QStringLiteral("Маркер  1"), true);
+    Label3 = makeLabel(24, 328, 113, 17, QStringLiteral("Маркер  2"), true);
+    Label46 = makeLabel(216, 280, 279, 17, QString(), true);
+    Label47 = makeLabel(216, 296, 279, 17, QString(), true);
+    Label49 = makeLabel(216, 328, 279, 17, QString(), true);
+    Label48 = makeLabel(216, 312, 279, 17, QString(), true);
+    Label_01 = makeLabel(498, 248, 9, 13, QStringLiteral("0"), false);
+    Label_00 = makeLabel(8, 248, 9, 13, QStringLiteral("0"), false);
+    Label_41 = makeLabel(498, 8, 9, 13, QStringLiteral("4"), true);
+    Label_40 = makeLabel(8, 8, 9, 13, QStringLiteral("4"), true);
+    Label_mark2 = makeLabel(0, 72, 17, 13, QString(), false);
+    Label_mark1 = makeLabel(0, 40, 17, 13, QString(), false);
+    Pos_Label = makeLabel(28, 256, 17, 13, QString(), false);
+    sig_Label1 = makeLabel(498, 120, 17, 13, QString(), false);
+
+    Image = new TImage(this);
+    Image->setObjectName("Image");
+    Image->setGeometry(18, 0, PlotWidth, PlotHeight);
+
+    sig_Label2 = makeLabel(498, 144, 17, 13, QString(), false);
+
+    CheckBox1 = new QCheckBox(QStringLiteral("Подключение"), this);
+    CheckBox1->setGeometry(24, 360, 129, 17);
+
+    auto loadSpin = [this](int Top) {
+        auto* edit = new TRxSpinEdit(this);
+        edit->setGeometry(144, Top, 61, 21);
+        return edit;
+    };
+    RxSpinEdit240 = loadSpin(280);
+    LoadRxSpinEdit240(RxSpinEdit240);
+    RxSpinEdit_mark1 = loadSpin(304);
+    LoadRxSpinEditMark(RxSpinEdit_mark1);
+    RxSpinEdit_mark2 = loadSpin(328);
+    LoadRxSpinEditMark(RxSpinEdit_mark2);
+
+    GoButton = new QPushButton(QStringLiteral("Выполнить"), this);
+    GoButton->setGeometry(360, 384, 89, 22);
+
+    FuncComboBox = new QComboBox(this);
+    FuncComboBox->setGeometry(16, 384, 329, 22);
+    FuncComboBox->setEditable(false);
+    FuncComboBox->setItemDelegate(new FixedRowDelegate(FuncComboBox));
+    FuncComboBox->addItems({QStringLiteral("Обычная работа"),
+                            QStringLiteral("Считать переменные из eeprom"),
+                            QStringLiteral("Сохранить переменные в eeprom"),
+                            QStringLiteral("Сброс значений оперативных переменных"),
+                            QStringLiteral("Проверка работы индикатора OS1 OS1=0"),
+                            QStringLiteral("Проверка работы индикатора OS1 OS1=1"),
+                            QStringLiteral("Проверка работы выхода OS2 OS2=0"),
+                            QStringLiteral("Проверка работы выхода OS2 OS2=1")});
+
+    auto makePanel = [this](int Top) {
+        auto* panel = new QFrame(this);
+        panel->setFrameShape(QFrame::HLine);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setLineWidth(1);
+        panel->setGeometry(-3, Top, 525, 2);
+        panel->setFocusPolicy(Qt::NoFocus);
+        return panel;
+    };
+    Panel1 = makePanel(272);
+
+    CheckBox2 = new QCheckBox(QStringLiteral("Делать SS"), this);
+    CheckBox2->setGeometry(184, 360, 97, 17);
+
+    Panel2 = makePanel(352);
+
+    // Tab order: CheckBox1, the three fields, GoButton, FuncComboBox, CheckBox2.
+    QWidget* order[] = {CheckBox1, RxSpinEdit240, RxSpinEdit_mark1, RxSpinEdit_mark2,
+                        GoButton,  FuncComboBox,  CheckBox2};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    hidLoop_ = std::make_unique<QtHidEventLoop>();
+    JvHidDeviceController = new TJvHidDeviceController(hidLoop_.get());
+    JvHidDeviceController->SetDevThreadSleepTime(10);
+    JvHidDeviceController->SetOnEnumerate(
+        TJvHidEnumerateEvent(this, &TOrmelix_Control_Form::JvHidDeviceControllerEnumerate));
+
+    Timer = new QTimer(this);
+    Timer->setInterval(500);
+    Timer->setSingleShot(false);
+
+    // Check boxes run their handlers whenever the mark changes, also when set from code.
+    connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(CheckBox1); });
+    connect(CheckBox2, &QCheckBox::toggled, this, [this] { CheckBox2Click(CheckBox2); });
+    connect(GoButton, &QPushButton::clicked, this, [this] { GoButtonClick(GoButton); });
+    connect(Timer, &QTimer::timeout, this, [this] { TimerTimer(Timer); });
+}
+
+void TOrmelix_Control_Form::showEvent(QShowEvent* Event) {
+    QWidget::showEvent(Event);
+    if (!centred_) {
+        centred_ = true;
+        if (QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+            const QRect avail = screen->availableGeometry();
+            const QSize outer = frameGeometry().size();
+            move(avail.center() - QPoint(outer.width() / 2, outer.height() / 2));
+        }
+    }
+}
+
+void TOrmelix_Control_Form::FormCreate(QObject*) {
+    Ormelix_Control_Form->doubleBuffered_ = true;
+    init_app();
+}
+
+void TOrmelix_Control_Form::FormDestroy(QObject*) {
+    InstrumentDevice = nullptr;
+}
+
+void TOrmelix_Control_Form::init_app() {
+    SetFontColor(Label2, clNavy);
+    SetFontColor(Label3, clTeal);
+    setWindowTitle(QString::fromUtf8(IdleCaption));
+    GoButton->setEnabled(false);
+    FuncComboBox->setEnabled(false);
+    FuncComboBox->setCurrentIndex(0);
+    for (QLabel* label : {Label46, Label47, Label48, Label49}) label->clear();
+    RxSpinEdit240->setEnabled(false);
+    RxSpinEdit_mark1->setEnabled(false);
+    RxSpinEdit_mark2->setEnabled(false);
+    CheckBox2->setEnabled(false);
+    TCanvas* canvas = Image->Canvas();
+    canvas->pen().Color = clWhite;
+    canvas->FillRect(0, 0, Image->width(), Image->height());
+    for (QLabel* label : {Pos_Label, Label_mark1, Label_mark2, sig_Label1, sig_Label2})
+        label->clear();
+    SnapshotFolder.clear();
+}
+
+bool TOrmelix_Control_Form::send_data() {
+    InstrumentDevice->OpenHandle();
+    std::memset(ReportBuffer, 0, sizeof ReportBuffer);
+    std::memcpy(ReportBuffer + 1, ExchangeBuffer, ExchangeSize);
+    return InstrumentDevice->SetFeature(ReportBuffer, ReportSize);
+}
+
+bool TOrmelix_Control_Form::get_data() {
+    InstrumentDevice->OpenHandle();
+    std::memset(ReportBuffer, 0, sizeof ReportBuffer);
+    std::memset(ExchangeBuffer, 0, sizeof ExchangeBuffer);
+    const bool result = InstrumentDevice->GetFeature(ReportBuffer, ReportSize);
+    std::memcpy(ExchangeBuffer, ReportBuffer + 1, ExchangeSize);
+    return result;
+}
+
+bool TOrmelix_Control_Form::Get_Ormelix_Dev() {
+    // A held instrument that has been found gone is let go, so that a re-plugged one (a new
+    // device instance) can be found again.
+    if (InstrumentDevice && !InstrumentDevice->IsPluggedIn()) {
+        TJvHidDevice* gone = InstrumentDevice;
+        InstrumentDevice = nullptr;
+        delete gone;
+    }
+    if (!InstrumentDevice) JvHidDeviceController->Enumerate();
+    return InstrumentDevice && InstrumentDevice->IsCheckedOut() && InstrumentDevice->IsPluggedIn();
+}
+
+bool TOrmelix_Control_Form::JvHidDeviceControllerEnumerate(TJvHidDevice* HidDev, int Idx) {
+    // Compared as 8-bit text in the system's narrow encoding, exact and case-sensitive.
+    const auto narrow = [](const std::u16string& Wide) {
+        return QString::fromStdU16String(Wide).toLocal8Bit();
+    };
+    if (narrow(HidDev->ProductName()) != QByteArray("Ormelix")) return true;
+    if (narrow(HidDev->VendorName()) == QByteArray("Bramlo-kt"))
+        JvHidDeviceController->CheckOutByIndex(InstrumentDevice, Idx);
+    return true;
+}
+
+void TOrmelix_Control_Form::CheckBox1Click(QObject*) {
+    if (CheckBox1->isChecked()) {
+        if (Get_Ormelix_Dev()) {
+            FuncComboBox->setCurrentIndex(1);
+            GoButtonClick(this);
+        }
+        if (!Timer->isActive()) Timer->start();
+    } else {
+        Timer->stop();
+        init_app();
+    }
+}
+
+void TOrmelix_Control_Form::GoButtonClick(QObject*) {
+    if (!Get_Ormelix_Dev()) return;
+    switch (FuncComboBox->currentIndex()) {
+    case 0:
+        ExchangeBuffer[CommandCode] = 0;
+        FuncComboBox->setCurrentIndex(0);
+        break;
+    case 1:
+        ExchangeBuffer[CommandCode] = 1;
+        send_data();
+        Pause(10);
+        get_data();
+        ScaleDivisor = ExchangeBuffer[ScaleByte] != 0 ? ExchangeBuffer[ScaleByte] : 64;
+        RxSpinEdit240->SetValue(ExchangeBuffer[PollPeriod]);
+        FuncComboBox->setCurrentIndex(0);
+        break;
+    case 2:
+        ExchangeBuffer[PollPeriod] = static_cast<uint8_t>(RxSpinEdit240->IntegerValue() & 0xFF);
+        ExchangeBuffer[CommandCode] = 2;
+        FuncComboBox->setCurrentIndex(0);
+        break;
+    case 3:
+        ExchangeBuffer[CommandCode] = 32;
+        FuncComboBox->setCurrentIndex(0);
+        break;
+    case 4:
+        ExchangeBuffer[CommandCode] = 48;
+        break;
+    case 5:
+        ExchangeBuffer[CommandCode] = 49;
+        break;
+    case 6:
+        ExchangeBuffer[CommandCode] = 64;
+        break;
+    case 7:
+        ExchangeBuffer[CommandCode] = 65;
+        break;
+    default:
+        break;
+    }
+    send_data();
+}
+
+void TOrmelix_Control_Form::drawPlot() {
+    TCanvas* c = Image->Canvas();
+    auto& pen = c->pen();
+
+    pen.Style = TPenStyle::psSolid;
+    pen.Color = clWhite;
+    c->FillRect(0, 0, Image->width(), Image->height());
+
+    ScaleDivisor = ExchangeBuffer[ScaleByte];
+
+    Label_40->move(Label_40->x(), CheckedDiv(264, ScaleDivisor) + Label_40->height() / 2);
+    Label_41->move(Label_41->x(), Label_40->y());
+
+    pen.Width = 1;
+    pen.Color = 0x008CFF;
+    pen.Style = TPenStyle::psDash;
+    for (int k = 4; k >= 1; --k) {
+        const int32_t r = 255 - (10 * k * ScaleDivisor) / 11;
+        c->MoveTo(0, r);
+        c->LineTo(Image->width(), r);
+    }
+    pen.Style = TPenStyle::psSolid;
+
+    const long double level1 = RxSpinEdit_mark1->Value();
+    const int32_t m1 = LevelRow(level1);
+    Label_mark1->move(Label_mark1->x(), m1 - Label_mark1->height() / 2);
+    Label_mark1->setText(FormatVolts(RxSpinEdit_mark1->Value(), 1) + QStringLiteral(" В"));
+
+    const long double level2 = RxSpinEdit_mark2->Value();
+    const int32_t m2 = LevelRow(level2);
+    Label_mark2->move(Label_mark2->x(), m2 - Label_mark2->height() / 2);
+    Label_mark2->setText(FormatVolts(RxSpinEdit_mark2->Value(), 1) + QStringLiteral(" В"));
+
+    pen.Width = 1;
+    pen.Color = clNavy;
+    c->MoveTo(0, m1);
+    c->LineTo(Image->width(), m1);
+    pen.Color = clTeal;
+    c->MoveTo(0, m2);
+    c->LineTo(Image->width(), m2);
+
+    pen.Width = 1;
+    pen.Color = clBlack;
+    c->MoveTo(0, 255 - ExchangeBuffer[0]);
+    for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i]);
+    pen.Color = clRed;
+    c->MoveTo(0, 255 - ExchangeBuffer[1]);
+    for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i + 1]);
+
+    const int32_t cursor = ExchangeBuffer[CursorPos];
+    pen.Width = 4;
+    pen.Color = clGray;
+    c->MoveTo(2 * cursor - 2, 0);
+    c->LineTo(2 * cursor - 2, Image->height());
+
+    Pos_Label->setText(QString::number(cursor));
+    Pos_Label->move(2 * cursor + 10, Pos_Label->y());
+
+    if (cursor >= 5) {
+        const uint8_t b1 = ExchangeBuffer[cursor - 4];
+        sig_Label1->move(sig_Label1->x(), 255 - b1 - sig_Label1->height() / 2);
+        sig_Label1->setText(FormatVolts(ByteVolts(b1), 1) + QStringLiteral(" В"));
+        const uint8_t b2 = ExchangeBuffer[cursor - 3];
+        sig_Label2->move(sig_Label2->x(), 255 - b2 - sig_Label2->height() / 2);
+        sig_Label2->setText(FormatVolts(ByteVolts(b2), 1) + QStringLiteral(" В"));
+    } else {
+        sig_Label1->move(sig_Label1->x(), -255);
+        sig_Label2->move(sig_Label2->x(), -255);
+    }
+
+    Label46->setText(QStringLiteral("Min значение S1 = ") +
+                     FormatVolts(ByteVolts(ExchangeBuffer[MinS1]), 2) + QStringLiteral(" В"));
+    Label47->setText(QStringLiteral("Max значение S1 = ") +
+                     FormatVolts(ByteVolts(ExchangeBuffer[MaxS1]), 2) + QStringLiteral(" В"));
+    Label48->setText(QStringLiteral("Min значение S2 = ") +
+                     FormatVolts(ByteVolts(ExchangeBuffer[MinS2]), 2) + QStringLiteral(" В"));
+    Label49->setText(QStringLiteral("Max значение S2 = ") +
+                     FormatVolts(ByteVolts(ExchangeBuffer[MaxS2]), 2) + QStringLiteral(" В"));
+}
+
+void TOrmelix_Control_Form::TimerTimer(QObject*) {
+    Timer->stop();
+    try {
+        if (!Get_Ormelix_Dev()) {
+            CheckBox1->setChecked(false);
+            init_app();
+            setWindowTitle(QString::fromUtf8(NotFoundCaption));
+            return;
+        }
+        setWindowTitle(QString::fromUtf8(FoundCaption));
+        GoButton->setEnabled(true);
+        FuncComboBox->setEnabled(true);
+        get_data();
+        drawPlot();
+        RxSpinEdit240->setEnabled(true);
+        RxSpinEdit_mark1->setEnabled(true);
+        RxSpinEdit_mark2->setEnabled(true);
+        CheckBox2->setEnabled(true);
+        if (CheckBox2->isChecked()) snapshot_step();
+    } catch (...) {
+        // A failed tick keeps what it drew; polling goes on below.
+    }
+    // Only while the box is still ticked: the snapshot step handles pending events, and a user
+    // who unticked it there has stopped polling.
+    if (CheckBox1->isChecked()) Timer->start();
+}
+
+void TOrmelix_Control_Form::CheckBox2Click(QObject*) {
+    SnapshotFolder = QDir(ProgramFolder()).filePath(Now().toString(QStringLiteral("ddMMyy_HHmmss")));
+}
+
+void TOrmelix_Control_Form::snapshot_step() {
+    // Filled in with the snapshot series.
+}
+
+void TOrmelix_Control_Form::make_screen_short() {}

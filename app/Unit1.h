@@ -1,0 +1,126 @@
+// The console's main window: the plot, the read-outs, the connection and command controls, and
+// the handlers that poll the instrument and talk to it.
+#pragma once
+
+#include "Canvas.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTimer;
+class TJvHidDevice;
+class TJvHidDeviceController;
+class TRxSpinEdit;
+class QtHidEventLoop;
+
+// Byte map of the exchange record.
+constexpr int PollPeriod = 240;
+constexpr int ScaleByte = 245;
+constexpr int MinS1 = 246;
+constexpr int MaxS1 = 247;
+constexpr int MinS2 = 248;
+constexpr int MaxS2 = 249;
+constexpr int CursorPos = 250;
+constexpr int CommandCode = 253;
+constexpr int ExchangeSize = 254;
+constexpr int ReportSize = 255;
+
+class TOrmelix_Control_Form;
+
+// Program-wide state of the window's module.
+extern TOrmelix_Control_Form* Ormelix_Control_Form;
+extern TJvHidDevice* InstrumentDevice;
+extern int32_t ScaleDivisor;
+extern uint8_t ExchangeBuffer[ExchangeSize];
+extern uint8_t ReportBuffer[ReportSize];
+extern int32_t SnapshotTriggerPos;
+extern bool SnapshotArmed;
+extern QString SnapshotFolder;
+
+extern const char* const IdleCaption;
+extern const char* const FoundCaption;
+extern const char* const NotFoundCaption;
+
+class TOrmelix_Control_Form : public QWidget {
+    Q_OBJECT
+public:
+    explicit TOrmelix_Control_Form(QWidget* Parent = nullptr);
+    ~TOrmelix_Control_Form() override;
+
+    // Components, in declaration order.
+    TImage* Image = nullptr;
+    TJvHidDeviceController* JvHidDeviceController = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+    QTimer* Timer = nullptr;
+    TRxSpinEdit* RxSpinEdit240 = nullptr;
+    TRxSpinEdit* RxSpinEdit_mark1 = nullptr;
+    TRxSpinEdit* RxSpinEdit_mark2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label46 = nullptr;
+    QLabel* Label47 = nullptr;
+    QLabel* Label49 = nullptr;
+    QPushButton* GoButton = nullptr;
+    QComboBox* FuncComboBox = nullptr;
+    QLabel* Label48 = nullptr;
+    QLabel* Label_01 = nullptr;
+    QLabel* Label_00 = nullptr;
+    QLabel* Label_41 = nullptr;
+    QLabel* Label_40 = nullptr;
+    QLabel* Label_mark2 = nullptr;
+    QLabel* Label_mark1 = nullptr;
+    QLabel* Pos_Label = nullptr;
+    QLabel* sig_Label1 = nullptr;
+    QFrame* Panel1 = nullptr;
+    QCheckBox* CheckBox2 = nullptr;
+    QLabel* sig_Label2 = nullptr;
+    QFrame* Panel2 = nullptr;
+
+    void CheckBox2Click(QObject* Sender);
+    void GoButtonClick(QObject* Sender);
+    void FormCreate(QObject* Sender);
+    void CheckBox1Click(QObject* Sender);
+    void TimerTimer(QObject* Sender);
+    void FormDestroy(QObject* Sender);
+    bool JvHidDeviceControllerEnumerate(TJvHidDevice* HidDev, int Idx);
+    bool Get_Ormelix_Dev();
+    bool send_data();
+    bool get_data();
+    void init_app();
+    void make_screen_short();
+
+    bool DoubleBuffered() const { return doubleBuffered_; }
+
+    // Seams for the clock, the program's folder and the pause after a command; production uses
+    // the real ones.
+    std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
+    std::function<QString()> ProgramFolder;
+    std::function<void(int Milliseconds)> Pause;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+
+private:
+    void createControls();
+    void snapshot_step();
+    void drawPlot();
+    QLabel* makeLabel(int Left, int Top, int Width, int Height, const QString& Text, bool Centred);
+
+    std::unique_ptr<QtHidEventLoop> hidLoop_;
+    bool doubleBuffered_ = false;
+    bool centred_ = false;
+};
+
+// Voltage text as the read-outs show it: fixed point with the given decimals, halves away from
+// zero, the locale's decimal separator.
+QString FormatVolts(long double Volts, int Decimals);

@@ -1,0 +1,116 @@
+// A console window on a simulated HID platform, with a scripted instrument whose next record
+// and received reports the tests control. Ticks are driven by calling the tick handler.
+#pragma once
+
+#include "JvHidControllerClass.h"
+#include "RXSpin.h"
+#include "SimHidPlatform.h"
+#include "Unit1.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <array>
+#include <clocale>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+using Record = std::array<uint8_t, ExchangeSize>;
+
+// Orange of the grid, in the canvas's colour encoding.
+constexpr TColor GridOrange = 0x008CFF;
+
+struct ScriptedInstrument {
+    Record next{};             // answered to every fetch
+    bool fetchFails = false;   // the platform call reports failure (after filling the buffer)
+    std::vector<std::vector<uint8_t>> received;
+    int fetches = 0;
+};
+
+inline void ResetProgramState() {
+    InstrumentDevice = nullptr;
+    ScaleDivisor = 0;
+    std::memset(ExchangeBuffer, 0, sizeof ExchangeBuffer);
+    std::memset(ReportBuffer, 0, sizeof ReportBuffer);
+    SnapshotTriggerPos = 0;
+    SnapshotArmed = false;
+    SnapshotFolder.clear();
+}
+
+inline hidsim::SimDeviceSpec InstrumentSpec(std::shared_ptr<ScriptedInstrument> Instrument,
+                                            const std::string& Path = "/dev/hidraw0",
+                                            std::u16string Product = u"Ormelix",
+                                            std::u16string Vendor = u"Bramlo-kt") {
+    hidsim::SimDeviceSpec spec;
+    spec.Path = Path;
+    spec.VendorID = 0x16C0;
+    spec.ProductID = 0x05DF;
+    spec.Manufacturer = std::move(Vendor);
+    spec.Product = std::move(Product);
+    spec.FeatureReportByteLength = 255;
+    spec.UsagePage = 0xFF00;
+    spec.Usage = 1;
+    spec.GetFeature = [Instrument](uint8_t* Report, uint32_t Length) {
+        ++Instrument->fetches;
+        for (uint32_t i = 1; i < Length && i <= ExchangeSize; ++i) Report[i] = Instrument->next[i - 1];
+        return !Instrument->fetchFails;
+    };
+    spec.SetFeature = [Instrument](const uint8_t* Report, uint32_t Length) {
+        Instrument->received.emplace_back(Report, Report + Length);
+        return true;
+    };
+    return spec;
+}
+
+class ConsoleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::setlocale(LC_NUMERIC, "C");
+        ResetProgramState();
+        SetHidPlatform(sim.Platform());
+    }
+    void TearDown() override {
+        form.reset();
+        SetHidPlatform(nullptr);
+        ResetProgramState();
+        std::setlocale(LC_NUMERIC, "C");
+    }
+
+    // Plugs a matching instrument in; the rescan runs when events are processed.
+    std::shared_ptr<ScriptedInstrument> PlugInstrument(const std::string& Path = "/dev/hidraw0") {
+        auto instrument = std::make_shared<ScriptedInstrument>();
+        Record& r = instrument->next;
+        r[ScaleByte] = 64;
+        r[PollPeriod] = 20;
+        r[CursorPos] = 100;
+        sim.Plug(InstrumentSpec(instrument, Path));
+        return instrument;
+    }
+
+    void Events() {
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+    }
+
+    void Start() {
+        form = std::make_unique<TOrmelix_Control_Form>();
+        form->Pause = [this](int Ms) { pauses.push_back(Ms); };
+        Events(); // the first, posted device change
+    }
+
+    void Connect() {
+        form->CheckBox1->setChecked(true);
+    }
+
+    void Tick() { form->TimerTimer(form->Timer); }
+
+    TColor Px(int X, int Y) { return form->Image->Canvas()->Pixel(X, Y); }
+
+    hidsim::SimHidPlatform sim;
+    std::unique_ptr<TOrmelix_Control_Form> form;
+    std::vector<int> pauses;
+};
