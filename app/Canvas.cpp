@@ -30,7 +30,8 @@ void TCanvas::Plot(int64_t X, int64_t Y, QRgb Rgb) {
 }
 
 void TCanvas::FillRect(int Left, int Top, int Right, int Bottom) {
-    const QRect r = QRect(QPoint(Left, Top), QPoint(Right - 1, Bottom - 1)).intersected(image_.rect());
+    const QRect r =
+        QRect(QPoint(Left, Top), QPoint(Right - 1, Bottom - 1)).intersected(image_.rect());
     if (!r.isEmpty()) {
         const QRgb rgb = ToQColor(brushColor_).rgb();
         for (int y = r.top(); y <= r.bottom(); ++y) {

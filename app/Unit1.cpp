@@ -3,6 +3,7 @@
 #include "JvHidControllerClass.h"
 #include "QtHidEventLoop.h"
 #include "RXSpin.h"
+#include "jpeg.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -90,7 +91,7 @@ QString FormatVolts(long double Volts, int Decimals) {
         if (*p >= '0' && *p <= '9') mantissa += *p;
     const int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
     // mantissa holds d0 d1 ... d17 with the value d0.d1d2... × 10^exponent.
-    const int pointAt = exponent + 1; // digits before the decimal point
+    const int pointAt = exponent + 1;    // digits before the decimal point
     const int keep = pointAt + Decimals; // digits kept
     std::string kept;
     bool roundUp = false;
@@ -172,7 +173,7 @@ QLabel* TOrmelix_Control_Form::makeLabel(int Left, int Top, int Width, int Heigh
 
 void TOrmelix_Control_Form::createControls() {
     setObjectName("Ormelix_Control_Form");
-    setFixedSize(517, 410);
+    setFixedSize(ClientWidth, ClientHeight);
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);
     font.setStyleStrategy(QFont::PreferDefault);
@@ -516,12 +517,49 @@ void TOrmelix_Control_Form::TimerTimer(QObject*) {
     if (CheckBox1->isChecked()) Timer->start();
 }
 
+QString TOrmelix_Control_Form::SeriesFolderName() const {
+    return QDir(ProgramFolder()).filePath(Now().toString(QStringLiteral("ddMMyy_HHmmss")));
+}
+
 void TOrmelix_Control_Form::CheckBox2Click(QObject*) {
-    SnapshotFolder = QDir(ProgramFolder()).filePath(Now().toString(QStringLiteral("ddMMyy_HHmmss")));
+    SnapshotFolder = SeriesFolderName();
 }
 
 void TOrmelix_Control_Form::snapshot_step() {
-    // Filled in with the snapshot series.
+    if (ExchangeBuffer[CursorPos] > 210 && !SnapshotArmed) {
+        // Let the screen show this tick's drawing first; user actions may run here.
+        QCoreApplication::processEvents();
+        if (SnapshotFolder.isEmpty()) {
+            // The window went idle since the box was clicked. While polling goes on, the series
+            // goes on in a folder named now, as a click would name it.
+            if (!CheckBox1->isChecked()) return;
+            SnapshotFolder = SeriesFolderName();
+        }
+        QDir().mkpath(SnapshotFolder);
+        SnapshotArmed = true;
+        SnapshotTriggerPos = ExchangeBuffer[CursorPos];
+        make_screen_short();
+    }
+    // Read again: a command run above may have replaced the record.
+    if (ExchangeBuffer[CursorPos] < 150 && ExchangeBuffer[CursorPos] < SnapshotTriggerPos)
+        SnapshotArmed = false;
 }
 
-void TOrmelix_Control_Form::make_screen_short() {}
+void TOrmelix_Control_Form::make_screen_short() {
+    try {
+        QImage bitmap(SnapshotWidth, SnapshotHeight, QImage::Format_RGB32);
+        // The picture is taken at device-independent size whatever the screen's scale.
+        QImage shot = grab(QRect(0, 0, bitmap.width(), bitmap.height())).toImage();
+        if (shot.size() != bitmap.size())
+            shot = shot.scaled(bitmap.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        shot.setDevicePixelRatio(1.0);
+        bitmap = shot.convertToFormat(QImage::Format_RGB32);
+        TJPEGImage jpeg;
+        jpeg.Assign(bitmap);
+        jpeg.SetQuality(50);
+        const QString name = Now().toString(QStringLiteral("HHmmss")) + QStringLiteral(".jpg");
+        jpeg.SaveToFile(QDir(SnapshotFolder).filePath(name));
+    } catch (...) {
+        // A picture that cannot be made is simply not there; the series goes on.
+    }
+}

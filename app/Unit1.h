@@ -34,6 +34,14 @@ constexpr int CommandCode = 253;
 constexpr int ExchangeSize = 254;
 constexpr int ReportSize = 255;
 
+// The snapshot covers the client area down to the second separator: the outer size of the
+// dialog frame it was laid out for (3-pixel borders, a 19-pixel caption) less 6 by less 82.
+constexpr int ClientWidth = 517;
+constexpr int ClientHeight = 410;
+constexpr int SnapshotWidth = (ClientWidth + 2 * 3) - 6;
+constexpr int SnapshotHeight = (ClientHeight + 2 * 3 + 19) - 82;
+static_assert(SnapshotWidth == 517 && SnapshotHeight == 353);
+
 class TOrmelix_Control_Form;
 
 // Program-wide state of the window's module.
@@ -112,6 +120,7 @@ protected:
 
 private:
     void createControls();
+    QString SeriesFolderName() const;
     void snapshot_step();
     void drawPlot();
     QLabel* makeLabel(int Left, int Top, int Width, int Height, const QString& Text, bool Centred);

@@ -26,8 +26,8 @@ using Record = std::array<uint8_t, ExchangeSize>;
 constexpr TColor GridOrange = 0x008CFF;
 
 struct ScriptedInstrument {
-    Record next{};             // answered to every fetch
-    bool fetchFails = false;   // the platform call reports failure (after filling the buffer)
+    Record next{};           // answered to every fetch
+    bool fetchFails = false; // the platform call reports failure (after filling the buffer)
     std::vector<std::vector<uint8_t>> received;
     int fetches = 0;
 };
@@ -57,7 +57,8 @@ inline hidsim::SimDeviceSpec InstrumentSpec(std::shared_ptr<ScriptedInstrument> 
     spec.Usage = 1;
     spec.GetFeature = [Instrument](uint8_t* Report, uint32_t Length) {
         ++Instrument->fetches;
-        for (uint32_t i = 1; i < Length && i <= ExchangeSize; ++i) Report[i] = Instrument->next[i - 1];
+        for (uint32_t i = 1; i < Length && i <= ExchangeSize; ++i)
+            Report[i] = Instrument->next[i - 1];
         return !Instrument->fetchFails;
     };
     spec.SetFeature = [Instrument](const uint8_t* Report, uint32_t Length) {
@@ -102,9 +103,7 @@ protected:
         Events(); // the first, posted device change
     }
 
-    void Connect() {
-        form->CheckBox1->setChecked(true);
-    }
+    void Connect() { form->CheckBox1->setChecked(true); }
 
     void Tick() { form->TimerTimer(form->Timer); }
 

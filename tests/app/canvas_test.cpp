@@ -15,14 +15,16 @@ TEST(Canvas, ThinLineLeavesOutItsEndPoint) {
     struct Case {
         int x0, y0, x1, y1;
     };
-    for (const Case& c : {Case{2, 5, 12, 5}, Case{5, 2, 5, 12}, Case{12, 12, 2, 2}, Case{3, 9, 9, 3}}) {
+    for (const Case& c :
+         {Case{2, 5, 12, 5}, Case{5, 2, 5, 12}, Case{12, 12, 2, 2}, Case{3, 9, 9, 3}}) {
         TCanvas canvas(20, 20);
         canvas.pen().Color = clBlack;
         canvas.MoveTo(c.x0, c.y0);
         canvas.LineTo(c.x1, c.y1);
         EXPECT_EQ(canvas.Pixel(c.x0, c.y0), clBlack) << c.x0 << "," << c.y0;
         EXPECT_EQ(canvas.Pixel(c.x1, c.y1), clWhite) << c.x1 << "," << c.y1;
-        EXPECT_EQ(CountColour(canvas, clBlack), std::max(std::abs(c.x1 - c.x0), std::abs(c.y1 - c.y0)));
+        EXPECT_EQ(CountColour(canvas, clBlack),
+                  std::max(std::abs(c.x1 - c.x0), std::abs(c.y1 - c.y0)));
         EXPECT_EQ(canvas.PenPos(), QPoint(c.x1, c.y1));
     }
 }

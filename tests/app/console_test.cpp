@@ -33,7 +33,8 @@ TEST_F(ConsoleTest, FetchFromADeviceThatCannotBeOpenedLeavesAZeroRecord) {
     ASSERT_NE(InstrumentDevice, nullptr);
     std::memset(ExchangeBuffer, 0xEE, sizeof ExchangeBuffer);
     InstrumentDevice->ReleaseHandle();
-    sim.Modify("/dev/hidraw0", [](hidsim::SimDeviceSpec& s) { s.Access = hidsim::SimAccess::None; });
+    sim.Modify("/dev/hidraw0",
+               [](hidsim::SimDeviceSpec& s) { s.Access = hidsim::SimAccess::None; });
     EXPECT_FALSE(form->get_data());
     for (uint8_t b : ExchangeBuffer) ASSERT_EQ(b, 0);
 }
@@ -60,8 +61,8 @@ TEST_F(ConsoleTest, ListFillsOnlyOnceEventsRun) {
 
 TEST_F(ConsoleTest, TickingTheBoxReadsTheStoredVariablesBeforeTheTimerRuns) {
     auto instrument = PlugInstrument();
-    instrument->next[ScaleByte] = 0;   // the instrument has no stored scale
-    instrument->next[PollPeriod] = 0;  // nor a poll period
+    instrument->next[ScaleByte] = 0;  // the instrument has no stored scale
+    instrument->next[PollPeriod] = 0; // nor a poll period
     instrument->next[CommandCode] = 0;
     Start();
     Connect();

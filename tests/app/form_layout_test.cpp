@@ -60,10 +60,14 @@ TEST_F(FormTest, EveryControlSitsWhereTheLayoutPutsIt) {
         EXPECT_EQ(row.widget->parentWidget(), form.get());
         EXPECT_EQ(row.widget->geometry(), row.rect);
         QString text;
-        if (auto* l = qobject_cast<QLabel*>(row.widget)) text = l->text();
-        else if (auto* b = qobject_cast<QAbstractButton*>(row.widget)) text = b->text();
-        else if (auto* e = qobject_cast<QLineEdit*>(row.widget)) text = e->text();
-        else if (auto* c = qobject_cast<QComboBox*>(row.widget)) text = c->currentText();
+        if (auto* l = qobject_cast<QLabel*>(row.widget))
+            text = l->text();
+        else if (auto* b = qobject_cast<QAbstractButton*>(row.widget))
+            text = b->text();
+        else if (auto* e = qobject_cast<QLineEdit*>(row.widget))
+            text = e->text();
+        else if (auto* c = qobject_cast<QComboBox*>(row.widget))
+            text = c->currentText();
         EXPECT_EQ(text, row.text);
     }
     // Later controls lie above earlier ones: the plot covers the labels made before it.
@@ -94,14 +98,15 @@ TEST_F(FormTest, ComboHoldsTheEightCommands) {
                                   "Проверка работы выхода OS2 OS2=0",
                                   "Проверка работы выхода OS2 OS2=1"};
     ASSERT_EQ(form->FuncComboBox->count(), expected.size());
-    for (int i = 0; i < expected.size(); ++i) EXPECT_EQ(form->FuncComboBox->itemText(i), expected[i]);
+    for (int i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(form->FuncComboBox->itemText(i), expected[i]);
     EXPECT_FALSE(form->FuncComboBox->isEditable());
 }
 
 TEST_F(FormTest, TabOrderRunsThroughTheInputControls) {
-    std::vector<QWidget*> order = {form->CheckBox1, form->RxSpinEdit240, form->RxSpinEdit_mark1,
-                                   form->RxSpinEdit_mark2, form->GoButton, form->FuncComboBox,
-                                   form->CheckBox2};
+    std::vector<QWidget*> order = {
+        form->CheckBox1, form->RxSpinEdit240, form->RxSpinEdit_mark1, form->RxSpinEdit_mark2,
+        form->GoButton,  form->FuncComboBox,  form->CheckBox2};
     for (size_t i = 0; i + 1 < order.size(); ++i) {
         QWidget* next = order[i]->nextInFocusChain();
         // Skip the children of compound controls (the spin edits' buttons take no focus).
@@ -116,11 +121,10 @@ TEST_F(FormTest, FirstShowIsTheIdleWindow) {
     EXPECT_EQ(form->windowTitle(), QString::fromUtf8(IdleCaption));
     EXPECT_TRUE(form->windowTitle().startsWith("Tavrix. "));
     EXPECT_TRUE(form->windowTitle().endsWith(" "));
-    for (QWidget* w : {static_cast<QWidget*>(form->GoButton), static_cast<QWidget*>(form->FuncComboBox),
-                       static_cast<QWidget*>(form->RxSpinEdit240),
-                       static_cast<QWidget*>(form->RxSpinEdit_mark1),
-                       static_cast<QWidget*>(form->RxSpinEdit_mark2),
-                       static_cast<QWidget*>(form->CheckBox2)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(form->GoButton), static_cast<QWidget*>(form->FuncComboBox),
+          static_cast<QWidget*>(form->RxSpinEdit240), static_cast<QWidget*>(form->RxSpinEdit_mark1),
+          static_cast<QWidget*>(form->RxSpinEdit_mark2), static_cast<QWidget*>(form->CheckBox2)})
         EXPECT_FALSE(w->isEnabled()) << w->metaObject()->className();
     EXPECT_TRUE(form->CheckBox1->isEnabled());
     EXPECT_FALSE(form->CheckBox1->isChecked());

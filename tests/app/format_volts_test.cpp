@@ -20,19 +20,19 @@ TEST_P(FormatVoltsTest, RoundsHalvesAwayFromZeroOnEighteenDigits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, FormatVoltsTest,
-    ::testing::Values(VoltsCase{100 * 1.1L / 64, 2, "1.72"},   // 1.71875
-                      VoltsCase{5 * 1.1L / 44, 2, "0.13"},     // 0.125: a half after 18 digits
-                      VoltsCase{0.25L, 1, "0.3"},              // printf would give 0.2
-                      VoltsCase{0.05L, 1, "0.1"},              //
-                      VoltsCase{0.95L, 1, "1.0"},              // carry into the units
-                      VoltsCase{9.96L, 1, "10.0"},             // carry adds a digit
-                      VoltsCase{0.0L, 2, "0.00"},              //
-                      VoltsCase{0.01L, 1, "0.0"},              //
-                      VoltsCase{1.0L, 1, "1.0"},               //
-                      VoltsCase{255 * 1.1L / 1, 2, "280.50"},  // widest read-out
-                      VoltsCase{4.0L, 1, "4.0"},               //
-                      VoltsCase{-0.05L, 1, "-0.1"},            // away from zero both ways
-                      VoltsCase{0.004L, 2, "0.00"},            //
+    ::testing::Values(VoltsCase{100 * 1.1L / 64, 2, "1.72"},  // 1.71875
+                      VoltsCase{5 * 1.1L / 44, 2, "0.13"},    // 0.125: a half after 18 digits
+                      VoltsCase{0.25L, 1, "0.3"},             // printf would give 0.2
+                      VoltsCase{0.05L, 1, "0.1"},             //
+                      VoltsCase{0.95L, 1, "1.0"},             // carry into the units
+                      VoltsCase{9.96L, 1, "10.0"},            // carry adds a digit
+                      VoltsCase{0.0L, 2, "0.00"},             //
+                      VoltsCase{0.01L, 1, "0.0"},             //
+                      VoltsCase{1.0L, 1, "1.0"},              //
+                      VoltsCase{255 * 1.1L / 1, 2, "280.50"}, // widest read-out
+                      VoltsCase{4.0L, 1, "4.0"},              //
+                      VoltsCase{-0.05L, 1, "-0.1"},           // away from zero both ways
+                      VoltsCase{0.004L, 2, "0.00"},           //
                       VoltsCase{123456.785L, 2, "123456.79"}));
 
 TEST(FormatVolts, UsesTheLocaleDecimalSeparator) {

@@ -37,7 +37,7 @@ TEST_F(ConsoleTest, PulledInstrumentBeforeTheRescanFailsTheTickButPollingGoesOn)
     Tick();
     sim.Unplug("/dev/hidraw0"); // the notification has not been handled yet
     Tick();
-    EXPECT_EQ(ScaleDivisor, 0);  // an all-zero record
+    EXPECT_EQ(ScaleDivisor, 0); // an all-zero record
     EXPECT_TRUE(form->Timer->isActive());
     EXPECT_EQ(form->windowTitle(), QString::fromUtf8(FoundCaption));
     Events();

@@ -12,7 +12,7 @@ protected:
         Connect();
         instrument->next.fill(0); // samples at row 255, outside the picture
         instrument->next[ScaleByte] = 64;
-        instrument->next[CursorPos] = 200; // cursor at column 398
+        instrument->next[CursorPos] = 200;       // cursor at column 398
         form->RxSpinEdit_mark1->SetValue(0.01L); // markers at row 255
         form->RxSpinEdit_mark2->SetValue(0.01L);
     }
@@ -98,7 +98,7 @@ TEST_F(PlotTest, TracesSampleByteToRowAndColumn) {
         instrument->next[2 * i] = 200;     // S1 at row 55
         instrument->next[2 * i + 1] = 100; // S2 at row 155
     }
-    instrument->next[0] = 255; // S1 sample 0 at row 0
+    instrument->next[0] = 255;                                      // S1 sample 0 at row 0
     for (int i = 59; i <= 61; ++i) instrument->next[2 * i + 1] = 0; // S2 at row 255, outside
     TickWith(64);
     EXPECT_EQ(Px(0, 0), clBlack);

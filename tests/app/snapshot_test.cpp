@@ -1,0 +1,183 @@
+#include "ConsoleFixture.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+namespace {
+
+class SnapshotTest : public ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        ASSERT_TRUE(tmp.isValid());
+        instrument = PlugInstrument();
+        Start();
+        programFolder = tmp.path();
+        form->ProgramFolder = [this] { return programFolder; };
+        // Every reading of the clock is one second later than the one before.
+        form->Now = [this] { return clock = clock.addSecs(1); };
+        Connect();
+        instrument->next[CursorPos] = 10;
+        Tick(); // enables CheckBox2
+    }
+
+    void StartSeries() { form->CheckBox2->setChecked(true); }
+
+    void TickAt(int Cursor) {
+        instrument->next[CursorPos] = static_cast<uint8_t>(Cursor);
+        Tick();
+    }
+
+    QStringList Pictures() const {
+        QStringList found;
+        QDirIterator it(tmp.path(), {"*.jpg"}, QDir::Files | QDir::Hidden,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) found << it.next();
+        found.sort();
+        return found;
+    }
+
+    QTemporaryDir tmp;
+    QString programFolder;
+    QDateTime clock{QDate(2026, 12, 7), QTime(20, 13, 4)};
+    std::shared_ptr<ScriptedInstrument> instrument;
+};
+
+TEST_F(SnapshotTest, ClickNamesTheFolderFromTheClockAndCreatesNothing) {
+    StartSeries();
+    EXPECT_EQ(SnapshotFolder, QDir(tmp.path()).filePath("071226_201305"));
+    EXPECT_FALSE(QDir(SnapshotFolder).exists());
+    form->CheckBox2->setChecked(false); // unticking names it anew too
+    EXPECT_EQ(SnapshotFolder, QDir(tmp.path()).filePath("071226_201306"));
+}
+
+struct TriggerCase {
+    std::vector<int> cursors;
+    std::vector<int> picturesAfter; // pictures in the folder after each tick
+    bool armedAtEnd;
+};
+
+class TriggerTest : public SnapshotTest, public ::testing::WithParamInterface<TriggerCase> {};
+
+TEST_P(TriggerTest, OnePicturePerSweep) {
+    StartSeries();
+    const auto& c = GetParam();
+    for (size_t i = 0; i < c.cursors.size(); ++i) {
+        TickAt(c.cursors[i]);
+        EXPECT_EQ(Pictures().size(), static_cast<qsizetype>(c.picturesAfter[i])) << "tick " << i;
+    }
+    EXPECT_EQ(SnapshotArmed, c.armedAtEnd);
+    EXPECT_TRUE(form->Timer->isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sweeps, TriggerTest,
+    ::testing::Values(TriggerCase{{210}, {0}, false}, TriggerCase{{211}, {1}, true},
+                      TriggerCase{{220, 150}, {1, 1}, true}, TriggerCase{{220, 149}, {1, 1}, false},
+                      TriggerCase{{220, 230, 140, 215}, {1, 1, 1, 2}, true},
+                      TriggerCase{{255, 0, 255, 0, 255}, {1, 1, 2, 2, 3}, true}));
+
+TEST_F(SnapshotTest, NothingWhileTheBoxIsUnticked) {
+    SnapshotArmed = true;
+    SnapshotTriggerPos = 220;
+    TickAt(100); // would clear the armed flag with the box ticked
+    TickAt(230);
+    EXPECT_TRUE(Pictures().isEmpty());
+    EXPECT_TRUE(SnapshotArmed);
+}
+
+TEST_F(SnapshotTest, FirstPictureCreatesTheFolderWithItsParents) {
+    programFolder = QDir(tmp.path()).filePath("bin/ormelix");
+    StartSeries();
+    TickAt(230);
+    const QString folder = QDir(tmp.path()).filePath("bin/ormelix/071226_201305");
+    EXPECT_EQ(SnapshotFolder, folder);
+    ASSERT_EQ(Pictures().size(), 1);
+    // The file is named by the time of the capture, in the series' folder.
+    EXPECT_EQ(QFileInfo(Pictures()[0]).absolutePath(), folder);
+    EXPECT_EQ(QFileInfo(Pictures()[0]).fileName(), "201306.jpg");
+    TickAt(100);
+    TickAt(240);
+    EXPECT_EQ(Pictures().size(), 2);
+}
+
+TEST_F(SnapshotTest, PictureIsTheTopOfTheWindowAsAJpeg) {
+    for (int i = 0; i <= 120; ++i) instrument->next[2 * i] = 100;
+    StartSeries();
+    TickAt(230);
+    ASSERT_EQ(Pictures().size(), 1);
+    QFile file(Pictures()[0]);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_GE(bytes.size(), 4);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0xFF);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[1]), 0xD8);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[bytes.size() - 2]), 0xFF);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[bytes.size() - 1]), 0xD9);
+    QImage picture;
+    ASSERT_TRUE(picture.loadFromData(bytes, "JPG"));
+    EXPECT_EQ(picture.size(), QSize(517, 353));
+    // The plot's white area, and the S1 trace at row 155 (column 100 of the plot).
+    const QColor plot = picture.pixelColor(18 + 40, 20);
+    EXPECT_GT(plot.lightness(), 235);
+    EXPECT_LT(picture.pixelColor(18 + 100, 155).lightness(), 120);
+}
+
+TEST_F(SnapshotTest, UnwritableFolderLeavesNoFileAndPollingGoesOn) {
+    QFile blocker(QDir(tmp.path()).filePath("not-a-folder"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    programFolder = blocker.fileName(); // a file where the folder should be
+    StartSeries();
+    TickAt(230);
+    EXPECT_TRUE(Pictures().isEmpty());
+    EXPECT_TRUE(SnapshotArmed); // the series goes on as if the picture had been taken
+    EXPECT_TRUE(form->Timer->isActive());
+    EXPECT_EQ(form->windowTitle(), QString::fromUtf8(FoundCaption));
+}
+
+TEST_F(SnapshotTest, AfterIdleTheSeriesGoesOnInAFolderNamedAtTheTrigger) {
+    StartSeries();
+    form->CheckBox1->setChecked(false); // idle: the folder name is gone, the box stays ticked
+    ASSERT_TRUE(SnapshotFolder.isEmpty());
+    ASSERT_TRUE(form->CheckBox2->isChecked());
+    Connect();
+    TickAt(230);
+    ASSERT_EQ(Pictures().size(), 1);
+    EXPECT_FALSE(SnapshotFolder.isEmpty());
+    EXPECT_EQ(QFileInfo(Pictures()[0]).absolutePath(), SnapshotFolder);
+    EXPECT_TRUE(form->Timer->isActive());
+}
+
+TEST_F(SnapshotTest, UntickingTheConnectionDuringTheCaptureStopsWithoutAPicture) {
+    StartSeries();
+    QTimer::singleShot(0, form.get(), [this] { form->CheckBox1->setChecked(false); });
+    TickAt(230);
+    EXPECT_TRUE(Pictures().isEmpty());
+    EXPECT_FALSE(form->Timer->isActive());
+    EXPECT_FALSE(SnapshotArmed);
+    EXPECT_EQ(form->windowTitle(), QString::fromUtf8(IdleCaption));
+}
+
+TEST_F(SnapshotTest, CommandDuringTheCaptureReplacesTheRecordTheStepReads) {
+    StartSeries();
+    // A stored-variable read run while pending events are handled fetches a record whose
+    // cursor is back at 100; the rest of the step reads that record.
+    QTimer::singleShot(0, form.get(), [this] {
+        instrument->next[CursorPos] = 100;
+        form->FuncComboBox->setCurrentIndex(1);
+        form->GoButtonClick(form->GoButton);
+    });
+    TickAt(215);
+    EXPECT_EQ(Pictures().size(), 1);
+    EXPECT_EQ(ExchangeBuffer[CursorPos], 100);
+    EXPECT_EQ(SnapshotTriggerPos, 100);
+    EXPECT_TRUE(SnapshotArmed); // 100 is not below the trigger position just taken
+    TickAt(99);
+    EXPECT_FALSE(SnapshotArmed);
+}
+
+} // namespace
