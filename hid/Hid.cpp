@@ -48,9 +48,13 @@ void UnbindHid() {
     CloseLibrary(library);
 }
 
-bool HidBound() { return HidEntries.Library != nullptr; }
+bool HidBound() {
+    return HidEntries.Library != nullptr;
+}
 
-int HidBindCount() { return gHidCount; }
+int HidBindCount() {
+    return gHidCount;
+}
 
 bool CancelIoThroughKernel(HANDLE File) {
     const HidPlatform& platform = CurrentHidPlatform();

@@ -16,7 +16,8 @@ using THidD_GetPreparsedData = BOOLEAN(WINAPI*)(HANDLE HidDeviceObject,
 using THidD_FreePreparsedData = BOOLEAN(WINAPI*)(PHIDP_PREPARSED_DATA PreparsedData);
 using THidD_SetNumInputBuffers = BOOLEAN(WINAPI*)(HANDLE HidDeviceObject, ULONG NumberBuffers);
 using THidD_GetNumInputBuffers = BOOLEAN(WINAPI*)(HANDLE HidDeviceObject, ULONG* NumberBuffers);
-using THidP_GetCaps = NTSTATUS(WINAPI*)(PHIDP_PREPARSED_DATA PreparsedData, HIDP_CAPS* Capabilities);
+using THidP_GetCaps = NTSTATUS(WINAPI*)(PHIDP_PREPARSED_DATA PreparsedData,
+                                        HIDP_CAPS* Capabilities);
 using THidD_GetInputReport = BOOLEAN(WINAPI*)(HANDLE HidDeviceObject, PVOID ReportBuffer,
                                               ULONG ReportBufferLength);
 using THidD_SetOutputReport = THidD_GetInputReport;

@@ -31,7 +31,9 @@ HMODULE WINAPI NoGetModuleHandleA(LPCSTR) {
     tLastError = ERROR_MOD_NOT_FOUND;
     return nullptr;
 }
-UINT WINAPI KeepErrorMode(UINT Mode) { return gErrorMode.exchange(Mode); }
+UINT WINAPI KeepErrorMode(UINT Mode) {
+    return gErrorMode.exchange(Mode);
+}
 HANDLE WINAPI NoCreateFileA(LPCSTR, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
     tLastError = ERROR_FILE_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
@@ -52,9 +54,15 @@ DWORD WINAPI PlainSleepEx(DWORD Milliseconds, BOOL) {
     std::this_thread::sleep_for(std::chrono::milliseconds(Milliseconds));
     return 0;
 }
-DWORD WINAPI ThreadLastError() { return tLastError; }
-int NoDeviceMonitor() { return -1; }
-bool NoDeviceChange(int) { return false; }
+DWORD WINAPI ThreadLastError() {
+    return tLastError;
+}
+int NoDeviceMonitor() {
+    return -1;
+}
+bool NoDeviceChange(int) {
+    return false;
+}
 void NoClose(int) {}
 
 const HidPlatform kEmptyPlatform = {
@@ -79,7 +87,9 @@ std::atomic<const HidPlatform*> gInstalled{nullptr};
 
 } // namespace
 
-void SetHidPlatform(const HidPlatform* Platform) { gInstalled.store(Platform); }
+void SetHidPlatform(const HidPlatform* Platform) {
+    gInstalled.store(Platform);
+}
 
 const HidPlatform& CurrentHidPlatform() {
     if (const HidPlatform* p = gInstalled.load()) return *p;

@@ -28,7 +28,9 @@ constexpr DWORD kListPropertyBytes = 16384;
 // No real interface path comes near this; a larger size is a broken answer, not a path.
 constexpr DWORD kMaxDetailBytes = 64 * 1024;
 
-bool IsValid(HANDLE Handle) { return Handle != INVALID_HANDLE_VALUE && Handle != nullptr; }
+bool IsValid(HANDLE Handle) {
+    return Handle != INVALID_HANDLE_VALUE && Handle != nullptr;
+}
 
 void CloseIfOpen(HANDLE& Handle) {
     if (IsValid(Handle)) CurrentHidPlatform().CloseHandle(Handle);
@@ -43,9 +45,11 @@ void ReadCompletion(DWORD, DWORD, OVERLAPPED*) {}
 // to end serves the queue itself, so a reader blocked in a hand-over can always finish.
 class GuiHandOver {
 public:
+    // Never destroyed: a reader stopped from inside its own delivery ends detached and may
+    // still signal here while the program exits.
     static GuiHandOver& Instance() {
-        static GuiHandOver handOver;
-        return handOver;
+        static GuiHandOver* handOver = new GuiHandOver;
+        return *handOver;
     }
 
     void RunAndWait(HidEventLoop& Loop, const TJvHidDeviceReadThread* Reader,
@@ -238,9 +242,8 @@ TJvHidDevice::~TJvHidDevice() {
 }
 
 HANDLE TJvHidDevice::OpenSync(DWORD Access) const {
-    HANDLE h = CurrentHidPlatform().CreateFileA(FPnPInfo->DevicePath.c_str(), Access,
-                                                kShareReadWrite, nullptr, OPEN_EXISTING, 0,
-                                                nullptr);
+    HANDLE h = CurrentHidPlatform().CreateFileA(
+        FPnPInfo->DevicePath.c_str(), Access, kShareReadWrite, nullptr, OPEN_EXISTING, 0, nullptr);
     return IsValid(h) ? h : INVALID_HANDLE_VALUE;
 }
 
@@ -328,9 +331,13 @@ std::u16string TJvHidDevice::ReadString(bool Manufacturer) {
     return cache;
 }
 
-std::u16string TJvHidDevice::VendorName() { return ReadString(true); }
+std::u16string TJvHidDevice::VendorName() {
+    return ReadString(true);
+}
 
-std::u16string TJvHidDevice::ProductName() { return ReadString(false); }
+std::u16string TJvHidDevice::ProductName() {
+    return ReadString(false);
+}
 
 PHIDP_PREPARSED_DATA TJvHidDevice::PreparsedData() {
     if (FPreparsedData == 0 && OpenHandle()) {
@@ -494,7 +501,8 @@ void TJvHidDeviceReadThread::Execute() {
             if (Device->ReadOverlapped(Report.data(), static_cast<uint32_t>(Report.size()),
                                        &ReadCompletion)) {
                 do {
-                    waitResult = platform.SleepEx(static_cast<DWORD>(Device->ReadSleepTime()), TRUE);
+                    waitResult =
+                        platform.SleepEx(static_cast<DWORD>(Device->ReadSleepTime()), TRUE);
                 } while (!Terminated() && waitResult != WAIT_IO_COMPLETION);
                 if (Terminated()) break;
                 NumBytesRead = Device->OverlappedBytesRead();
@@ -506,8 +514,7 @@ void TJvHidDeviceReadThread::Execute() {
         }
         // Still pending: cancelled here, since the cancel acts on this thread's I/O.
         if (waitResult != WAIT_IO_COMPLETION) Device->CancelOverlappedIo(omhRead);
-    } catch (...) {
-    }
+    } catch (...) {}
     const bool freeSelf = FFreeOnExit.load();
     GuiHandOver::Instance().Signal([this] { FFinished.store(true); });
     if (freeSelf) delete this;
@@ -617,8 +624,8 @@ std::vector<std::unique_ptr<TJvHidDevice>> TJvHidDeviceController::ScanDevices()
     std::vector<std::unique_ptr<TJvHidDevice>> found;
     const TSetupApiEntries& s = SetupApiEntries;
     if (!HidBound() || s.SetupDiGetClassDevsA == nullptr) return found;
-    HDEVINFO set = s.SetupDiGetClassDevsA(&FHidGuid, nullptr, nullptr,
-                                          DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        s.SetupDiGetClassDevsA(&FHidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE || set == nullptr) return found;
     const HidPlatform& platform = CurrentHidPlatform();
     constexpr size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);

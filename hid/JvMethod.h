@@ -14,14 +14,14 @@ public:
 
     TJvMethod() noexcept { std::memset(FCode, 0, sizeof FCode); }
 
-    template <class Obj>
-    TJvMethod(Obj* Object, R (Obj::*Method)(Args...)) noexcept : TJvMethod() {
+    template <class Obj> TJvMethod(Obj* Object, R (Obj::*Method)(Args...)) noexcept : TJvMethod() {
         Store(Object, Method, &InvokeMember<Obj, R (Obj::*)(Args...)>);
     }
 
     template <class Obj>
     TJvMethod(const Obj* Object, R (Obj::*Method)(Args...) const) noexcept : TJvMethod() {
-        Store(const_cast<Obj*>(Object), Method, &InvokeMember<const Obj, R (Obj::*)(Args...) const>);
+        Store(const_cast<Obj*>(Object), Method,
+              &InvokeMember<const Obj, R (Obj::*)(Args...) const>);
     }
 
     TJvMethod(PlainFunction Function, void* Context) noexcept : TJvMethod() {

@@ -3,4 +3,6 @@
 
 const HidPlatform* LinuxHidPlatform();
 
-const HidPlatform* NativeHidPlatform() { return LinuxHidPlatform(); }
+const HidPlatform* NativeHidPlatform() {
+    return LinuxHidPlatform();
+}

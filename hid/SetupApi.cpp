@@ -20,8 +20,7 @@ bool BindSetupApi() {
     BindSlot(t.SetupDiGetClassDevsA, library, "SetupDiGetClassDevsA", ok);
     BindSlot(t.SetupDiEnumDeviceInterfaces, library, "SetupDiEnumDeviceInterfaces", ok);
     BindSlot(t.SetupDiGetDeviceInterfaceDetailA, library, "SetupDiGetDeviceInterfaceDetailA", ok);
-    BindSlot(t.SetupDiGetDeviceRegistryPropertyA, library, "SetupDiGetDeviceRegistryPropertyA",
-             ok);
+    BindSlot(t.SetupDiGetDeviceRegistryPropertyA, library, "SetupDiGetDeviceRegistryPropertyA", ok);
     BindSlot(t.SetupDiDestroyDeviceInfoList, library, "SetupDiDestroyDeviceInfoList", ok);
     if (!ok) {
         UnbindSetupApi();
@@ -39,6 +38,10 @@ void UnbindSetupApi() {
     CloseLibrary(library);
 }
 
-bool SetupApiBound() { return SetupApiEntries.Library != nullptr; }
+bool SetupApiBound() {
+    return SetupApiEntries.Library != nullptr;
+}
 
-int SetupApiBindCount() { return gSetupApiCount; }
+int SetupApiBindCount() {
+    return gSetupApiCount;
+}

@@ -15,10 +15,12 @@ using TSetupDiGetDeviceInterfaceDetailA = BOOL(WINAPI*)(
     HDEVINFO DeviceInfoSet, SP_DEVICE_INTERFACE_DATA* DeviceInterfaceData,
     SP_DEVICE_INTERFACE_DETAIL_DATA_A* DeviceInterfaceDetailData,
     DWORD DeviceInterfaceDetailDataSize, DWORD* RequiredSize, SP_DEVINFO_DATA* DeviceInfoData);
-using TSetupDiGetDeviceRegistryPropertyA = BOOL(WINAPI*)(
-    HDEVINFO DeviceInfoSet, SP_DEVINFO_DATA* DeviceInfoData, DWORD Property,
-    DWORD* PropertyRegDataType, BYTE* PropertyBuffer, DWORD PropertyBufferSize,
-    DWORD* RequiredSize);
+using TSetupDiGetDeviceRegistryPropertyA = BOOL(WINAPI*)(HDEVINFO DeviceInfoSet,
+                                                         SP_DEVINFO_DATA* DeviceInfoData,
+                                                         DWORD Property, DWORD* PropertyRegDataType,
+                                                         BYTE* PropertyBuffer,
+                                                         DWORD PropertyBufferSize,
+                                                         DWORD* RequiredSize);
 using TSetupDiDestroyDeviceInfoList = BOOL(WINAPI*)(HDEVINFO DeviceInfoSet);
 
 struct TSetupApiEntries {

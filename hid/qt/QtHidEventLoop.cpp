@@ -6,8 +6,7 @@
 #include <QThread>
 
 QtHidEventLoop::QtHidEventLoop() {
-    if (QCoreApplication* app = QCoreApplication::instance())
-        FContext.moveToThread(app->thread());
+    if (QCoreApplication* app = QCoreApplication::instance()) FContext.moveToThread(app->thread());
 }
 
 QtHidEventLoop::~QtHidEventLoop() = default;
@@ -18,7 +17,8 @@ void QtHidEventLoop::Post(std::function<void()> Fn) {
 }
 
 void* QtHidEventLoop::Watch(int Fd, std::function<void()> OnReadable) {
-    auto* notifier = new QSocketNotifier(static_cast<qintptr>(Fd), QSocketNotifier::Read, &FContext);
+    auto* notifier =
+        new QSocketNotifier(static_cast<qintptr>(Fd), QSocketNotifier::Read, &FContext);
     QObject::connect(notifier, &QSocketNotifier::activated, &FContext,
                      [fn = std::move(OnReadable)] { fn(); });
     return notifier;

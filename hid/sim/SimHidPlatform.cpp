@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
@@ -32,15 +31,21 @@ uint64_t ThreadToken() {
     return tThreadToken;
 }
 
-bool SameGuid(const GUID& A, const GUID& B) { return std::memcmp(&A, &B, sizeof A) == 0; }
+bool SameGuid(const GUID& A, const GUID& B) {
+    return std::memcmp(&A, &B, sizeof A) == 0;
+}
 
 template <class T> T Fail(DWORD Error, T Result) {
     tLastError = Error;
     return Result;
 }
 
-HANDLE ToHandle(uintptr_t Id) { return reinterpret_cast<HANDLE>(Id); }
-uintptr_t ToId(const void* Handle) { return reinterpret_cast<uintptr_t>(Handle); }
+HANDLE ToHandle(uintptr_t Id) {
+    return reinterpret_cast<HANDLE>(Id);
+}
+uintptr_t ToId(const void* Handle) {
+    return reinterpret_cast<uintptr_t>(Handle);
+}
 
 } // namespace
 
@@ -163,9 +168,9 @@ namespace {
 std::atomic<SimHidPlatform::Impl*> gActive{nullptr};
 
 // Every entry runs against the active instance; with none, it fails like a vanished library.
-#define SIM_IMPL(failResult)                                                                   \
-    SimHidPlatform::Impl* s = gActive.load();                                                  \
-    if (s == nullptr) return Fail(ERROR_INVALID_HANDLE, failResult);                           \
+#define SIM_IMPL(failResult)                                                                       \
+    SimHidPlatform::Impl* s = gActive.load();                                                      \
+    if (s == nullptr) return Fail(ERROR_INVALID_HANDLE, failResult);                               \
     std::unique_lock<std::mutex> lock(s->M)
 
 // --- kernel and loader
@@ -270,8 +275,7 @@ BOOL WINAPI SimReadFileEx(HANDLE File, void* Buffer, DWORD NumberOfBytesToRead,
     return TRUE;
 }
 
-BOOL WINAPI SimGetOverlappedResult(HANDLE File, OVERLAPPED* Overlapped, DWORD* Transferred,
-                                   BOOL) {
+BOOL WINAPI SimGetOverlappedResult(HANDLE File, OVERLAPPED* Overlapped, DWORD* Transferred, BOOL) {
     SIM_IMPL(FALSE);
     if (s->Handles.count(ToId(File)) == 0 || Overlapped == nullptr)
         return Fail(ERROR_INVALID_HANDLE, FALSE);
@@ -286,7 +290,8 @@ DWORD WINAPI SimSleepEx(DWORD Milliseconds, BOOL Alertable) {
     if (s == nullptr) return 0;
     std::unique_lock<std::mutex> lock(s->M);
     const uint64_t me = ThreadToken();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Milliseconds);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(Milliseconds);
     bool timedOut = false;
     for (;;) {
         if (Alertable) {
@@ -322,7 +327,9 @@ DWORD WINAPI SimSleepEx(DWORD Milliseconds, BOOL Alertable) {
     }
 }
 
-DWORD WINAPI SimGetLastError() { return tLastError; }
+DWORD WINAPI SimGetLastError() {
+    return tLastError;
+}
 
 BOOL WINAPI SimCancelIo(HANDLE File) {
     SIM_IMPL(FALSE);
@@ -417,7 +424,8 @@ BOOL WINAPI SimSetupDiGetDeviceInterfaceDetailA(HDEVINFO Set, SP_DEVICE_INTERFAC
     const DWORD needed = static_cast<DWORD>(pathOffset + device->Spec.Path.size() + 1);
     if (RequiredSize != nullptr) *RequiredSize = needed;
     if (DevInfo != nullptr) {
-        if (DevInfo->cbSize != sizeof(SP_DEVINFO_DATA)) return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+        if (DevInfo->cbSize != sizeof(SP_DEVINFO_DATA))
+            return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
         DevInfo->ClassGuid = kHidGuid;
         DevInfo->DevInst = device->Instance;
         DevInfo->Reserved = Data->Reserved;
@@ -503,7 +511,8 @@ BOOLEAN Feature(HANDLE Device, PVOID Report, ULONG Length, SimFeatureTransfer::K
     SIM_IMPL(BOOLEAN(0));
     SimHandle* h = s->LiveHandle(Device);
     if (h == nullptr) return 0;
-    if ((h->Access & (GENERIC_READ | GENERIC_WRITE)) == 0) return Fail(ERROR_ACCESS_DENIED, BOOLEAN(0));
+    if ((h->Access & (GENERIC_READ | GENERIC_WRITE)) == 0)
+        return Fail(ERROR_ACCESS_DENIED, BOOLEAN(0));
     if (Report == nullptr || Length == 0) return Fail(ERROR_INVALID_USER_BUFFER, BOOLEAN(0));
     std::shared_ptr<SimDevice> device = h->Device;
     SimGetFeature get = device->Spec.GetFeature;
@@ -590,8 +599,8 @@ BOOLEAN WINAPI SimHidD_GetInputReport(HANDLE, PVOID, ULONG) {
 BOOLEAN WINAPI SimHidD_SetOutputReport(HANDLE, PVOID, ULONG) {
     return Fail(ERROR_INVALID_PARAMETER, BOOLEAN(0));
 }
-NTSTATUS WINAPI SimHidP_GetExtendedAttributes(HIDP_REPORT_TYPE, USHORT, PHIDP_PREPARSED_DATA,
-                                              void*, ULONG*) {
+NTSTATUS WINAPI SimHidP_GetExtendedAttributes(HIDP_REPORT_TYPE, USHORT, PHIDP_PREPARSED_DATA, void*,
+                                              ULONG*) {
     return HIDP_STATUS_INVALID_PREPARSED_DATA;
 }
 NTSTATUS WINAPI SimHidP_InitializeReportForID(HIDP_REPORT_TYPE, UCHAR, PHIDP_PREPARSED_DATA, char*,
@@ -599,7 +608,9 @@ NTSTATUS WINAPI SimHidP_InitializeReportForID(HIDP_REPORT_TYPE, UCHAR, PHIDP_PRE
     return HIDP_STATUS_INVALID_PREPARSED_DATA;
 }
 
-template <class Fn> void* Entry(Fn Function) { return reinterpret_cast<void*>(Function); }
+template <class Fn> void* Entry(Fn Function) {
+    return reinterpret_cast<void*>(Function);
+}
 
 const std::vector<std::pair<const char*, void*>> kSetupApiEntries = {
     {"SetupDiGetClassDevsA", Entry(&SimSetupDiGetClassDevsA)},
@@ -668,7 +679,9 @@ SimHidPlatform::Impl::~Impl() {
     }
 }
 
-SimHidPlatform::SimHidPlatform() : FImpl(std::make_unique<Impl>()) { gActive.store(FImpl.get()); }
+SimHidPlatform::SimHidPlatform() : FImpl(std::make_unique<Impl>()) {
+    gActive.store(FImpl.get());
+}
 
 SimHidPlatform::~SimHidPlatform() {
     Impl* self = FImpl.get();

@@ -42,8 +42,8 @@ struct SimDeviceSpec {
     bool ManufacturerReadable = true;
     bool ProductReadable = true;
     SimAccess Access = SimAccess::ReadWrite;
-    bool Identifiable = true;     // HidD_GetAttributes succeeds
-    bool DetailReadable = true;   // SetupDiGetDeviceInterfaceDetailA succeeds
+    bool Identifiable = true;   // HidD_GetAttributes succeeds
+    bool DetailReadable = true; // SetupDiGetDeviceInterfaceDetailA succeeds
     bool PreparsedReadable = true;
     USHORT InputReportByteLength = 0;
     USHORT OutputReportByteLength = 0;
@@ -110,7 +110,7 @@ public:
     bool Unplug(const std::string& Path);
     // A device change that concerns no HID interface.
     void NotifyUnrelatedChange();
-    // Changes the spec of the device plugged in at Path (under the platform's lock).
+    // Changes the description of the device plugged in at Path (under the platform's lock).
     bool Modify(const std::string& Path, const std::function<void(SimDeviceSpec&)>& Change);
     // Queues an input report for the pending reads on the device at Path.
     bool QueueInputReport(const std::string& Path, std::vector<uint8_t> Report);
@@ -121,17 +121,17 @@ public:
     std::vector<SimFeatureTransfer> FeatureTransfers() const;
     std::vector<SimOpen> Opens() const;
     std::vector<SimLibraryEvent> LibraryEvents() const;
-    int LoadCount(const std::string& Library) const;      // successful loads
-    int FreeCount(const std::string& Library) const;      // frees
+    int LoadCount(const std::string& Library) const; // successful loads
+    int FreeCount(const std::string& Library) const; // frees
     bool IsLoaded(const std::string& Library) const;
-    int OpenHandleCount() const;                          // handles not closed yet
+    int OpenHandleCount() const; // handles not closed yet
     int OpenHandleCount(const std::string& Path) const;
-    int PreparsedDataCount() const;                       // preparsed data not freed yet
-    int DeviceInfoSetCount() const;                       // class device sets not destroyed
-    int MonitorCount() const;                             // open device monitors
+    int PreparsedDataCount() const; // preparsed data not freed yet
+    int DeviceInfoSetCount() const; // class device sets not destroyed
+    int MonitorCount() const;       // open device monitors
     int PendingReadCount() const;
-    int CancelCount() const;                              // pending reads ended by CancelIo
-    int ReadStartCount() const;                           // ReadFileEx calls that started
+    int CancelCount() const;    // pending reads ended by CancelIo
+    int ReadStartCount() const; // ReadFileEx calls that started
     void ClearLogs();
 
     // Implementation of the entries; public only for the entry thunks.

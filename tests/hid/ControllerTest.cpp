@@ -221,8 +221,7 @@ TEST_F(ControllerTest, ArrivalsComeInScanOrderBeforeASingleChange) {
     log.Events.clear();
     PlugAll({"/dev/b", "/dev/c"});
     Pump();
-    EXPECT_EQ(log.Events,
-              (std::vector<std::string>{"arrival /dev/b", "arrival /dev/c", "change"}));
+    EXPECT_EQ(log.Events, (std::vector<std::string>{"arrival /dev/b", "arrival /dev/c", "change"}));
     EXPECT_EQ(Paths(*c), (std::vector<std::string>{"/dev/a", "/dev/b", "/dev/c"}));
     EXPECT_EQ(c->LastChangeParam(), 0);
 }
@@ -282,8 +281,7 @@ TEST_F(ControllerTest, PulledHeldDeviceStaysListedAndIsRemovedAgainAtEveryRescan
 
     Sim.Unplug("/dev/a");
     Pump();
-    EXPECT_EQ(log.Events,
-              (std::vector<std::string>{"unplug /dev/a", "removal /dev/a", "change"}));
+    EXPECT_EQ(log.Events, (std::vector<std::string>{"unplug /dev/a", "removal /dev/a", "change"}));
     EXPECT_EQ(c->Count(), 2);
     EXPECT_TRUE(held->IsCheckedOut());
     EXPECT_FALSE(held->IsPluggedIn());

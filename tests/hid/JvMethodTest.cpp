@@ -21,8 +21,12 @@ struct Derived : Base {
     int Twice(int N) override { return 20 * N; }
 };
 
-int Plain(void* Context, int N) { return static_cast<Counter*>(Context)->Value * N; }
-int OtherPlain(void*, int N) { return N; }
+int Plain(void* Context, int N) {
+    return static_cast<Counter*>(Context)->Value * N;
+}
+int OtherPlain(void*, int N) {
+    return N;
+}
 
 using IntMethod = TJvMethod<int(int)>;
 
