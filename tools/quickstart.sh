@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Set up a fresh Debian 12 machine, build, and either start the console or run the tests.
-#   tools/quickstart.sh start   build and start the console
+#   tools/quickstart.sh start   build and start the console on its virtual instrument
 #   tools/quickstart.sh test    build and run the whole test suite through ctest
 set -euo pipefail
 
@@ -37,12 +37,12 @@ jobs=$(nproc)
 
 case "$what" in
 start)
-    cmake --build "$build" --target ormelix -j "$jobs"
+    cmake --build "$build" --target ormelix-demo -j "$jobs"
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-        echo "No display found: start it under Xvfb with: xvfb-run -a $build/app/ormelix" >&2
+        echo "No display found: start the demo under Xvfb with: xvfb-run -a $build/tools/demo/ormelix-demo" >&2
         exit 1
     fi
-    exec "$build/app/ormelix"
+    exec "$build/tools/demo/ormelix-demo"
     ;;
 test)
     cmake --build "$build" -j "$jobs"
