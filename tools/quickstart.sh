@@ -12,7 +12,9 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-tu
           libgtest-dev libgmock-dev libbenchmark-dev libudev1 fonts-wine locales xvfb xauth
           clang libclang-rt-14-dev)
 # The system test boots the instrument's USB simulator in a virtual machine.
-[ "$what" = test ] && packages+=(qemu-system-x86 linux-image-amd64 busybox-static udev cpio xz-utils zstd)
+if [ "$what" = test ]; then
+    packages+=(qemu-system-x86 linux-image-amd64 busybox-static udev cpio xz-utils zstd)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
