@@ -30,8 +30,9 @@ struct HidPlatform {
     DWORD(WINAPI* GetLastError)();
 
     // Device-change broadcast. OpenDeviceMonitor gives a descriptor that becomes readable when
-    // the set of devices may have changed (or -1 when the platform has none); ReadDeviceMonitor
-    // drains it and answers whether a HID interface came or went.
+    // the set of devices may have changed (or -1 when the platform has none: on Windows the
+    // controller's own window receives WM_DEVICECHANGE instead); ReadDeviceMonitor drains it and
+    // answers whether a HID interface came or went.
     int (*OpenDeviceMonitor)();
     bool (*ReadDeviceMonitor)(int Fd);
     void (*CloseDeviceMonitor)(int Fd);

@@ -38,7 +38,7 @@ void CloseIfOpen(HANDLE& Handle) {
 }
 
 // Ends the alertable wait of the reader; the result is taken from the device afterwards.
-void ReadCompletion(DWORD, DWORD, OVERLAPPED*) {}
+void WINAPI ReadCompletion(DWORD, DWORD, OVERLAPPED*) {}
 
 // The GUI-thread hand-over of the readers. A reader queues its delivery, posts a call that
 // serves the queue, and sleeps until the delivery has run. A GUI thread that waits for a reader
@@ -393,6 +393,12 @@ uint32_t TJvHidDevice::OverlappedBytesRead() {
     return count;
 }
 
+bool TJvHidDevice::OverlappedReadPending() const {
+    // STATUS_PENDING until the system completes the request, as HasOverlappedIoCompleted reads it.
+    constexpr ULONG_PTR kStatusPending = 0x103;
+    return static_cast<const volatile ULONG_PTR&>(FReadOverlappedBlock.Internal) == kStatusPending;
+}
+
 void TJvHidDevice::SetReadSleepTime(int Value) {
     if (Value >= 10 && Value <= 10000) FReadSleepTime.store(Value);
 }
@@ -513,7 +519,14 @@ void TJvHidDeviceReadThread::Execute() {
             }
         }
         // Still pending: cancelled here, since the cancel acts on this thread's I/O.
-        if (waitResult != WAIT_IO_COMPLETION) Device->CancelOverlappedIo(omhRead);
+        if (waitResult != WAIT_IO_COMPLETION) {
+            Device->CancelOverlappedIo(omhRead);
+            // A cancelled read is finished by the system later and may write to Report and to
+            // the device's block until then: wait for it (bounded) before Report can go.
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (Device->OverlappedReadPending() && std::chrono::steady_clock::now() < giveUp)
+                platform.SleepEx(10, TRUE);
+        }
     } catch (...) {}
     const bool freeSelf = FFreeOnExit.load();
     GuiHandOver::Instance().Signal([this] { FFinished.store(true); });
@@ -555,10 +568,54 @@ TJvHidDeviceController::TJvHidDeviceController(HidEventLoop* Loop) : FLoop(Loop)
     const HidPlatform& platform = CurrentHidPlatform();
     FMonitorFd = platform.OpenDeviceMonitor();
     if (FMonitorFd >= 0) FWatch = FLoop->Watch(FMonitorFd, [this] { MonitorReadable(); });
+#ifdef _WIN32
+    if (CreateNotifyWindow() &&
+        PostMessageA(FNotifyWindow, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, static_cast<LPARAM>(-1)))
+        return;
+#endif
     FLoop->Post([this, alive = FAlive] {
         if (*alive) DeviceChangeNotified(-1);
     });
 }
+
+#ifdef _WIN32
+namespace {
+constexpr char kNotifyWindowClass[] = "TJvHidDeviceControllerNotify";
+}
+
+bool TJvHidDeviceController::CreateNotifyWindow() {
+    // The class belongs to the module this code is linked into, which need not be the program.
+    static const HINSTANCE module = [] {
+        HMODULE m = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                               GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCSTR>(&kNotifyWindowClass), &m);
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &TJvHidDeviceController::NotifyWindowProc;
+        windowClass.hInstance = m;
+        windowClass.lpszClassName = kNotifyWindowClass;
+        RegisterClassA(&windowClass); // fails harmlessly when another copy registered it
+        return m;
+    }();
+    // Top-level and never shown: the broadcast reaches top-level windows only, so this must not
+    // be a message-only window.
+    FNotifyWindow = CreateWindowExA(WS_EX_TOOLWINDOW, kNotifyWindowClass, "", WS_POPUP, 0, 0, 0, 0,
+                                    nullptr, nullptr, module, nullptr);
+    if (FNotifyWindow == nullptr) return false;
+    SetWindowLongPtrA(FNotifyWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return true;
+}
+
+LRESULT CALLBACK TJvHidDeviceController::NotifyWindowProc(HWND Window, UINT Msg, WPARAM WParam,
+                                                          LPARAM LParam) {
+    auto* controller =
+        reinterpret_cast<TJvHidDeviceController*>(GetWindowLongPtrA(Window, GWLP_USERDATA));
+    // Other device-change events are not looked at; a rescan finds out what changed.
+    if (controller != nullptr && Msg == WM_DEVICECHANGE && WParam == DBT_DEVNODES_CHANGED)
+        controller->DeviceChangeNotified(static_cast<LONG>(LParam));
+    return DefWindowProcA(Window, Msg, WParam, LParam);
+}
+#endif
 
 TJvHidDeviceController::~TJvHidDeviceController() {
     FDestroying = true;
@@ -570,6 +627,13 @@ TJvHidDeviceController::~TJvHidDeviceController() {
     FWatch = nullptr;
     if (FMonitorFd >= 0) CurrentHidPlatform().CloseDeviceMonitor(FMonitorFd);
     FMonitorFd = -1;
+#ifdef _WIN32
+    if (FNotifyWindow != nullptr) {
+        SetWindowLongPtrA(FNotifyWindow, GWLP_USERDATA, 0);
+        DestroyWindow(FNotifyWindow);
+        FNotifyWindow = nullptr;
+    }
+#endif
 
     // Detach every device first: handlers run below may destroy devices still listed.
     std::vector<std::pair<TJvHidDevice*, std::weak_ptr<char>>> devices;
@@ -680,15 +744,27 @@ void TJvHidDeviceController::DeviceChange() {
     bool changed = FLastChangeParam == -1;
     std::vector<std::unique_ptr<TJvHidDevice>> scanned = ScanDevices();
 
+    // Both passes below ask "is this instance among those?"; sorted instance lists answer in
+    // log time, so a rescan among many interfaces does not grow with the square of their count.
+    const auto sortedInstances = [](auto First, auto Last, auto&& Take) {
+        std::vector<DWORD> v;
+        for (; First != Last; ++First)
+            if (Take(*First)) v.push_back((*First)->PnPInfo().DeviceInstance);
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    const auto contains = [](const std::vector<DWORD>& Sorted, DWORD Instance) {
+        return std::binary_search(Sorted.begin(), Sorted.end(), Instance);
+    };
+    const std::vector<DWORD> scannedInstances =
+        sortedInstances(scanned.begin(), scanned.end(), [](const auto&) { return true; });
+
     // Removal pass, from the end of the list.
     for (size_t i = FDeviceList.size(); i-- > 0;) {
         if (i >= FDeviceList.size()) continue; // a handler shortened the list
         TJvHidDevice* d = FDeviceList[i];
-        bool present = false;
-        if (d->IsPluggedIn()) {
-            for (size_t j = scanned.size(); j-- > 0 && !present;)
-                present = scanned[j]->PnPInfo().DeviceInstance == d->PnPInfo().DeviceInstance;
-        }
+        const bool present =
+            d->IsPluggedIn() && contains(scannedInstances, d->PnPInfo().DeviceInstance);
         if (present) continue;
         changed = true;
         std::weak_ptr<char> life = d->FLife;
@@ -702,14 +778,15 @@ void TJvHidDeviceController::DeviceChange() {
         }
     }
 
-    // Duplicate pass: interfaces already listed and plugged in keep their present object.
+    // Duplicate pass: interfaces already listed and plugged in keep their present object. No
+    // handler runs in this pass, so the listed instances stay as taken here.
+    const std::vector<DWORD> listedInstances =
+        sortedInstances(FDeviceList.begin(), FDeviceList.end(),
+                        [](const TJvHidDevice* D) { return D->IsPluggedIn(); });
     for (auto& n : scanned) {
-        for (TJvHidDevice* d : FDeviceList) {
-            if (n->PnPInfo().DeviceInstance == d->PnPInfo().DeviceInstance && d->IsPluggedIn()) {
-                n->FController = nullptr;
-                n.reset();
-                break;
-            }
+        if (contains(listedInstances, n->PnPInfo().DeviceInstance)) {
+            n->FController = nullptr;
+            n.reset();
         }
     }
 

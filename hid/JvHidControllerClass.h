@@ -123,6 +123,9 @@ public:
 
     bool ReadOverlapped(void* Report, uint32_t Length, LPOVERLAPPED_COMPLETION_ROUTINE Completion);
     uint32_t OverlappedBytesRead();
+    // The last overlapped read has not finished yet, not even as cancelled: the system may
+    // still write to its buffer and its block.
+    bool OverlappedReadPending() const;
 
     int ReadSleepTime() const { return FReadSleepTime.load(); }
     // Takes only 10..10000 ms; anything else is ignored.
@@ -234,8 +237,8 @@ private:
 class TJvHidDeviceController {
 public:
     // Binds the device-setup and HID libraries. With an event loop it watches the platform's
-    // device monitor and posts one change, so the first scan runs when the loop delivers it.
-    // The loop must outlive the controller.
+    // device monitor (on Windows: its own hidden window) and posts one change, so the first scan
+    // runs when the loop delivers it. The loop must outlive the controller.
     explicit TJvHidDeviceController(HidEventLoop* Loop);
     ~TJvHidDeviceController();
     TJvHidDeviceController(const TJvHidDeviceController&) = delete;
@@ -281,6 +284,13 @@ public:
     LONG LastChangeParam() const { return FLastChangeParam; }
     bool InDeviceChange() const { return FInDeviceChange; }
     HidEventLoop* EventLoop() const { return FLoop; }
+#ifdef _WIN32
+    // The hidden top-level window that the system's DBT_DEVNODES_CHANGED broadcast reaches;
+    // null without an event loop or without the libraries.
+    HWND NotifyWindow() const {
+        return FNotifyWindow;
+    }
+#endif
 
 private:
     friend class TJvHidDevice;
@@ -288,6 +298,10 @@ private:
     // The notification path: the posted first change (Param -1) and the device monitor (0).
     void DeviceChangeNotified(LONG Param);
     void MonitorReadable();
+#ifdef _WIN32
+    static LRESULT CALLBACK NotifyWindowProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam);
+    bool CreateNotifyWindow();
+#endif
     bool EnumerateStep(TJvHidDevice* Device, int Idx);
     void FirePlugEvent(const TJvHidPlugEvent& Event, TJvHidDevice* Device);
     void Recount();
@@ -321,4 +335,7 @@ private:
     bool FChangePending = false;
     bool FBoundSetupApi = false;
     bool FBoundHid = false;
+#ifdef _WIN32
+    HWND FNotifyWindow = nullptr;
+#endif
 };

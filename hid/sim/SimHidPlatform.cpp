@@ -5,10 +5,13 @@
 #include <chrono>
 #include <cstddef>
 #include <cstring>
-#include <fcntl.h>
 #include <list>
 #include <set>
+#include <type_traits>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace hidsim {
 
@@ -46,6 +49,33 @@ HANDLE ToHandle(uintptr_t Id) {
 uintptr_t ToId(const void* Handle) {
     return reinterpret_cast<uintptr_t>(Handle);
 }
+
+// Preparsed data is a number on some platforms and a pointer on others. Templates, so that the
+// branch not taken is never compiled (clang checks it otherwise).
+template <class T = PHIDP_PREPARSED_DATA> uintptr_t PreparsedId(T Data) {
+    if constexpr (std::is_pointer_v<T>)
+        return reinterpret_cast<uintptr_t>(Data);
+    else
+        return static_cast<uintptr_t>(Data);
+}
+template <class T = PHIDP_PREPARSED_DATA> T ToPreparsed(uintptr_t Id) {
+    if constexpr (std::is_pointer_v<T>)
+        return reinterpret_cast<T>(Id);
+    else
+        return static_cast<T>(Id);
+}
+
+#ifdef _WIN32
+// Windows tells every top-level window of every program that the device tree changed, for
+// any device, HID or not; the simulated devices reach this process's windows the same way.
+BOOL CALLBACK PostDevNodesChanged(HWND Window, LPARAM) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(Window, &process);
+    if (process == GetCurrentProcessId())
+        PostMessageA(Window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+    return TRUE;
+}
+#endif
 
 } // namespace
 
@@ -105,6 +135,11 @@ struct SimLibrary {
     const std::vector<std::pair<const char*, void*>>* Entries = nullptr;
 };
 
+// A simulated library's module handle is its record (a distinct pointer type on Windows).
+HMODULE ToModule(SimLibrary* Library) {
+    return reinterpret_cast<HMODULE>(Library);
+}
+
 struct SimHidPlatform::Impl {
     mutable std::mutex M;
     std::condition_variable CV;
@@ -138,7 +173,7 @@ struct SimHidPlatform::Impl {
     }
     SimLibrary* FromModule(HMODULE Module) {
         for (SimLibrary& l : Libraries)
-            if (&l == Module) return &l;
+            if (ToModule(&l) == Module) return &l;
         return nullptr;
     }
     std::shared_ptr<SimDevice> PluggedAt(const std::string& Path) const {
@@ -155,11 +190,16 @@ struct SimHidPlatform::Impl {
         return &it->second;
     }
     void Notify(char What) {
+#ifdef _WIN32
+        (void)What;
+        EnumWindows(PostDevNodesChanged, 0);
+#else
         for (auto& [readEnd, writeEnd] : Monitors) {
             (void)readEnd;
             ssize_t n = ::write(writeEnd, &What, 1);
             (void)n; // a full pipe is readable already
         }
+#endif
     }
 };
 
@@ -183,7 +223,7 @@ HMODULE WINAPI SimLoadLibraryA(LPCSTR FileName) {
     s->LibraryLog.push_back({SimLibraryEvent::Load, name, ok, s->ErrorMode});
     if (!ok) return Fail(ERROR_MOD_NOT_FOUND, HMODULE(nullptr));
     ++l->RefCount;
-    return l;
+    return ToModule(l);
 }
 
 BOOL WINAPI SimFreeLibrary(HMODULE Module) {
@@ -200,7 +240,7 @@ HMODULE WINAPI SimGetModuleHandleA(LPCSTR ModuleName) {
     SimLibrary* l = s->FindLibrary(ModuleName != nullptr ? ModuleName : "");
     if (l == nullptr || !l->Present || (l->RefCount == 0 && !l->AlwaysLoaded))
         return Fail(ERROR_MOD_NOT_FOUND, HMODULE(nullptr));
-    return l;
+    return ToModule(l);
 }
 
 void* WINAPI SimGetProcAddress(HMODULE Module, LPCSTR ProcName) {
@@ -336,15 +376,29 @@ BOOL WINAPI SimCancelIo(HANDLE File) {
     uintptr_t id = ToId(File);
     if (s->Handles.count(id) == 0) return Fail(ERROR_INVALID_HANDLE, FALSE);
     const uint64_t me = ThreadToken();
-    // Ended at once: the routine of a cancelled read is never run.
+    // Ended at once, marked aborted as the system marks it; its routine is never run.
     s->Pending.remove_if([&](const SimPendingRead& p) {
         bool mine = p.Thread == me && p.Handle == id;
-        if (mine) ++s->Cancels;
+        if (mine) {
+            ++s->Cancels;
+            p.Overlapped->Internal = ERROR_OPERATION_ABORTED;
+            p.Overlapped->InternalHigh = 0;
+        }
         return mine;
     });
     return TRUE;
 }
 
+#ifdef _WIN32
+// No descriptor on Windows: changes are broadcast to the windows (Notify).
+int SimOpenDeviceMonitor() {
+    return -1;
+}
+bool SimReadDeviceMonitor(int) {
+    return false;
+}
+void SimCloseDeviceMonitor(int) {}
+#else
 int SimOpenDeviceMonitor() {
     SIM_IMPL(-1);
     int fds[2];
@@ -376,6 +430,7 @@ void SimCloseDeviceMonitor(int Fd) {
     ::close(it->second);
     s->Monitors.erase(it);
 }
+#endif
 
 // --- SetupApi.dll
 
@@ -554,13 +609,13 @@ BOOLEAN WINAPI SimHidD_GetPreparsedData(HANDLE Device, PHIDP_PREPARSED_DATA* Pre
     caps.FeatureReportByteLength = spec.FeatureReportByteLength;
     uintptr_t id = s->NewId();
     s->Preparsed[id] = caps;
-    *PreparsedData = static_cast<PHIDP_PREPARSED_DATA>(id);
+    *PreparsedData = ToPreparsed(id);
     return 1;
 }
 
 BOOLEAN WINAPI SimHidD_FreePreparsedData(PHIDP_PREPARSED_DATA PreparsedData) {
     SIM_IMPL(BOOLEAN(0));
-    if (s->Preparsed.erase(static_cast<uintptr_t>(PreparsedData)) == 0)
+    if (s->Preparsed.erase(PreparsedId(PreparsedData)) == 0)
         return Fail(ERROR_INVALID_PARAMETER, BOOLEAN(0));
     return 1;
 }
@@ -585,7 +640,7 @@ BOOLEAN WINAPI SimHidD_GetNumInputBuffers(HANDLE Device, ULONG* NumberBuffers) {
 
 NTSTATUS WINAPI SimHidP_GetCaps(PHIDP_PREPARSED_DATA PreparsedData, HIDP_CAPS* Capabilities) {
     SIM_IMPL(HIDP_STATUS_INVALID_PREPARSED_DATA);
-    auto it = s->Preparsed.find(static_cast<uintptr_t>(PreparsedData));
+    auto it = s->Preparsed.find(PreparsedId(PreparsedData));
     if (it == s->Preparsed.end() || Capabilities == nullptr)
         return HIDP_STATUS_INVALID_PREPARSED_DATA;
     *Capabilities = it->second;
@@ -673,10 +728,12 @@ SimHidPlatform::Impl::Impl() {
 }
 
 SimHidPlatform::Impl::~Impl() {
+#ifndef _WIN32
     for (auto& [readEnd, writeEnd] : Monitors) {
         ::close(readEnd);
         ::close(writeEnd);
     }
+#endif
 }
 
 SimHidPlatform::SimHidPlatform() : FImpl(std::make_unique<Impl>()) {

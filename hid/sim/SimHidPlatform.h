@@ -128,7 +128,9 @@ public:
     int OpenHandleCount(const std::string& Path) const;
     int PreparsedDataCount() const; // preparsed data not freed yet
     int DeviceInfoSetCount() const; // class device sets not destroyed
-    int MonitorCount() const;       // open device monitors
+    // Open device monitors. Windows has none: there every change, HID or not, is posted as
+    // WM_DEVICECHANGE/DBT_DEVNODES_CHANGED to this process's top-level windows.
+    int MonitorCount() const;
     int PendingReadCount() const;
     int CancelCount() const;    // pending reads ended by CancelIo
     int ReadStartCount() const; // ReadFileEx calls that started

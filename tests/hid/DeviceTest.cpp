@@ -284,7 +284,7 @@ TEST_F(DeviceTest, CapsComeFromThePreparsedData) {
     EXPECT_EQ(caps.UsagePage, 0xFF00);
     EXPECT_EQ(caps.InputReportByteLength, 65);
     EXPECT_EQ(caps.FeatureReportByteLength, 255);
-    EXPECT_EQ(b->PreparsedData(), 0);
+    EXPECT_EQ(b->PreparsedData(), PHIDP_PREPARSED_DATA{});
     EXPECT_EQ(b->Caps().InputReportByteLength, 0);
     delete a;
     delete b;

@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Windows check of the HID layer: cross-builds the layer, its tests and the HID diagnostic tool
+# with Debian's MinGW-w64 (64-bit, and 32-bit where the compiler is there) and runs the tests
+# under Wine, headless (no display, a fresh Wine prefix inside each build folder).
+#
+#   tools/windows-check.sh
+#
+# Installs what is missing with apt-get (as root). Exits non-zero when a build or a test
+# fails; exits 0 with a "skipped: ..." line when the tools cannot be installed.
+# ORMELIX_JOBS sets the build's parallel jobs (default 2).
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+JOBS=${ORMELIX_JOBS:-2}
+REQUIRED=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix wine64)
+OPTIONAL=(g++-mingw-w64-i686-posix)
+
+say() { printf '%s\n' "$*"; }
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+APT_UPDATED=0
+# Installs the missing ones among the named packages; false when that is not possible.
+install_missing() {
+    local missing=() p
+    for p in "$@"; do installed "$p" || missing+=("$p"); done
+    ((${#missing[@]} == 0)) && return 0
+    if [[ $(id -u) -ne 0 ]] || ! command -v apt-get >/dev/null; then
+        say "cannot install ${missing[*]}: not root or no apt-get"
+        return 1
+    fi
+    say "installing: ${missing[*]}"
+    if ((APT_UPDATED == 0)); then
+        apt-get update -qq >/dev/null 2>&1 || { say "apt-get update failed"; return 1; }
+        APT_UPDATED=1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" \
+        >/dev/null 2>&1 || { say "apt-get install ${missing[*]} failed"; return 1; }
+}
+
+if ! command -v dpkg-query >/dev/null; then
+    say "skipped: not a Debian system (dpkg-query missing)"
+    exit 0
+fi
+if ! install_missing "${REQUIRED[@]}"; then
+    say "skipped: the MinGW-w64 cross compiler, Wine or GoogleTest's sources could not be installed"
+    exit 0
+fi
+HAVE_I686=1
+install_missing "${OPTIONAL[@]}" || HAVE_I686=0
+
+# Wine's loaders and server, by width: Debian keeps them in /usr/lib/wine.
+wine_loader() { # arch
+    local debian=/usr/lib/wine/wine64 command=wine64
+    [[ $1 == i686 ]] && debian=/usr/lib/wine/wine command=
+    if [[ -x $debian ]]; then say "$debian"; return; fi
+    [[ -n $command ]] && command -v "$command" 2>/dev/null
+}
+wine_server() {
+    local s
+    for s in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver "$(command -v wineserver)"; do
+        [[ -n $s && -x $s ]] && { say "$s"; return; }
+    done
+}
+
+# A prefix of our own; window creation without a display needs Wine's null graphics driver.
+prepare_prefix() { # loader prefix
+    local loader=$1 prefix=$2 server
+    server=$(wine_server)
+    export WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY= WAYLAND_DISPLAY=
+    if [[ ! -f $prefix/system.reg ]]; then
+        "$loader" wineboot -i >/dev/null 2>&1 || return 1
+    fi
+    "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 || return 1
+    # Processes started before the setting (the desktop) must not outlive it.
+    "$server" -k >/dev/null 2>&1
+    "$server" -w >/dev/null 2>&1
+    return 0
+}
+
+stop_prefix() { # prefix
+    local server
+    server=$(wine_server)
+    [[ -n $server ]] && WINEPREFIX=$1 "$server" -k >/dev/null 2>&1
+}
+
+FAILED=0
+SUMMARY=()
+
+check_arch() { # arch
+    local arch=$1 dir=$ROOT/build/windows-$1 loader result
+    mkdir -p "$dir"
+    say "== $arch: configure and build in ${dir#"$ROOT"/}"
+    if ! cmake -S "$ROOT/cmake/windows" -B "$dir" -G Ninja \
+        --toolchain "$ROOT/cmake/mingw-w64-$arch.cmake" >"$dir/check-configure.log" 2>&1; then
+        tail -n 30 "$dir/check-configure.log"
+        SUMMARY+=("$arch: configure FAILED (see ${dir#"$ROOT"/}/check-configure.log)")
+        FAILED=1
+        return
+    fi
+    if ! cmake --build "$dir" -j "$JOBS" >"$dir/check-build.log" 2>&1; then
+        grep -E 'error|Error' "$dir/check-build.log" | head -n 30
+        SUMMARY+=("$arch: build FAILED (see ${dir#"$ROOT"/}/check-build.log)")
+        FAILED=1
+        return
+    fi
+    loader=$(wine_loader "$arch")
+    if [[ -z $loader ]]; then
+        SUMMARY+=("$arch: build ok; tests not run: no $arch Wine (Debian's wine32 needs the i386 architecture)")
+        return
+    fi
+    say "== $arch: tests under $("$loader" --version 2>/dev/null || say Wine)"
+    if ! prepare_prefix "$loader" "$dir/wineprefix"; then
+        SUMMARY+=("$arch: build ok; tests FAILED: the Wine prefix could not be set up")
+        FAILED=1
+        return
+    fi
+    ctest --test-dir "$dir" --output-on-failure --timeout 300 >"$dir/check-tests.log" 2>&1
+    local rc=$?
+    stop_prefix "$dir/wineprefix"
+    grep -E '^ *[0-9]+/[0-9]+ Test' "$dir/check-tests.log"
+    result=$(grep -E 'tests passed|No tests were found' "$dir/check-tests.log" | tail -n 1)
+    if ((rc != 0)); then
+        grep -E '\[  FAILED  \]|Failure' "$dir/check-tests.log" | head -n 30
+        SUMMARY+=("$arch: build ok; tests FAILED: ${result:-ctest exit $rc} (see ${dir#"$ROOT"/}/check-tests.log)")
+        FAILED=1
+    else
+        SUMMARY+=("$arch: build ok; tests: $result")
+    fi
+}
+
+check_arch x86_64
+if ((HAVE_I686)); then
+    check_arch i686
+else
+    SUMMARY+=("i686: skipped: g++-mingw-w64-i686-posix could not be installed")
+fi
+
+say ""
+say "== Windows check summary"
+for line in "${SUMMARY[@]}"; do say "$line"; done
+if ((FAILED)); then
+    say "windows check: FAILED"
+    exit 1
+fi
+say "windows check: passed"
+exit 0
