@@ -24,15 +24,13 @@ void TCanvas::Changed() {
     if (OnChange) OnChange();
 }
 
-void TCanvas::Plot(int64_t X, int64_t Y, QRgb Rgb) {
-    if (X < 0 || Y < 0 || X >= image_.width() || Y >= image_.height()) return;
-    reinterpret_cast<QRgb*>(image_.scanLine(int(Y)))[X] = Rgb;
-}
-
 void TCanvas::FillRect(int Left, int Top, int Right, int Bottom) {
     const QRect r =
         QRect(QPoint(Left, Top), QPoint(Right - 1, Bottom - 1)).intersected(image_.rect());
-    if (!r.isEmpty()) {
+    if (r == image_.rect()) {
+        // The whole plot at every tick: the image's own fill is the fastest way there.
+        image_.fill(ToQColor(brushColor_).rgb());
+    } else if (!r.isEmpty()) {
         const QRgb rgb = ToQColor(brushColor_).rgb();
         for (int y = r.top(); y <= r.bottom(); ++y) {
             QRgb* line = reinterpret_cast<QRgb*>(image_.scanLine(y));
@@ -67,8 +65,16 @@ void TCanvas::ThinLine(int X0, int Y0, int X1, int Y1) {
     const int sx = X0 < X1 ? 1 : -1, sy = Y0 < Y1 ? 1 : -1;
     const int64_t steps = std::max(dx, dy);
     int64_t err = (dx > dy ? dx : -dy) / 2;
+    // The bits, the stride and the size are taken once per line: asking the image for a scan
+    // line per pixel costs a detach check and two out-of-line calls each time.
+    uchar* const bits = image_.bits();
+    const qsizetype stride = image_.bytesPerLine();
+    const int64_t w = image_.width(), h = image_.height();
+    int dash = 0;
     for (int64_t i = 0; i < steps; ++i) {
-        if (!dashed || (i % 24) < 18) Plot(x, y, rgb);
+        if ((!dashed || dash < 18) && x >= 0 && y >= 0 && x < w && y < h)
+            reinterpret_cast<QRgb*>(bits + y * stride)[x] = rgb;
+        if (++dash == 24) dash = 0;
         const int64_t e = err;
         if (e > -dx) {
             err -= dy;
@@ -98,12 +104,18 @@ TImage::TImage(QWidget* Parent) : QWidget(Parent) {
 TCanvas* TImage::Canvas() {
     if (!canvas_) {
         canvas_ = std::make_unique<TCanvas>(width(), height());
-        canvas_->OnChange = [this] { update(); };
+        // One repaint request until the repaint comes: a tick draws some 250 times.
+        canvas_->OnChange = [this] {
+            if (updatePending_) return;
+            updatePending_ = true;
+            update();
+        };
     }
     return canvas_.get();
 }
 
 void TImage::paintEvent(QPaintEvent* Event) {
+    updatePending_ = false;
     QPainter p(this);
     if (canvas_)
         p.drawImage(Event->rect().topLeft(), canvas_->Bitmap(), Event->rect());

@@ -49,7 +49,6 @@ public:
     std::function<void()> OnChange;
 
 private:
-    void Plot(int64_t X, int64_t Y, QRgb Rgb);
     void ThinLine(int X0, int Y0, int X1, int Y1);
     void WideLine(int X0, int Y0, int X1, int Y1);
     void Changed();
@@ -74,4 +73,5 @@ protected:
 
 private:
     std::unique_ptr<TCanvas> canvas_;
+    bool updatePending_ = false;
 };

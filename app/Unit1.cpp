@@ -24,6 +24,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 TOrmelix_Control_Form* Ormelix_Control_Form = nullptr;
 TJvHidDevice* InstrumentDevice = nullptr;
@@ -151,11 +152,17 @@ TOrmelix_Control_Form::~TOrmelix_Control_Form() {
     // The held device outlives the handler that forgets it: it is destroyed after the
     // controller, which then builds no replacement for it.
     TJvHidDevice* held = InstrumentDevice;
+    // With two matching instruments the earlier check-out stays listed and checked out, but it
+    // is the console's as much as the held one: free it too.
+    std::vector<TJvHidDevice*> released;
+    for (TJvHidDevice* d : JvHidDeviceController->DeviceList())
+        if (d->IsCheckedOut() && d != held) released.push_back(d);
     FormDestroy(this);
     Timer->stop();
     delete JvHidDeviceController;
     JvHidDeviceController = nullptr;
     delete held;
+    for (TJvHidDevice* d : released) delete d;
     if (Ormelix_Control_Form == this) Ormelix_Control_Form = nullptr;
 }
 

@@ -1,0 +1,95 @@
+// The controller's rescan (DeviceChange) with 1 to 1000 simulated HID interfaces present, the
+// scan alone beside it (a fresh device object per interface, which every rescan builds), and a
+// rescan that finds one new interface among 100.
+#include "JvHidControllerClass.h"
+#include "SimHidPlatform.h"
+
+#include <benchmark/benchmark.h>
+#include <memory>
+#include <string>
+
+namespace {
+
+hidsim::SimDeviceSpec Interface(int N) {
+    hidsim::SimDeviceSpec spec;
+    spec.Path = "/dev/hidraw" + std::to_string(N);
+    spec.VendorID = 0x1000;
+    spec.ProductID = static_cast<USHORT>(N);
+    spec.Manufacturer = u"Bench";
+    spec.Product = u"Interface";
+    spec.FeatureReportByteLength = 8;
+    spec.UsagePage = 0xFF00;
+    spec.Usage = 1;
+    return spec;
+}
+
+// N interfaces plugged in and listed by a controller without an event loop (rescans are called
+// directly).
+struct Machine {
+    explicit Machine(int N) {
+        for (int i = 0; i < N; ++i) sim.Plug(Interface(i));
+        SetHidPlatform(sim.Platform());
+        controller = std::make_unique<TJvHidDeviceController>(nullptr);
+        controller->DeviceChange();
+    }
+    ~Machine() {
+        controller.reset();
+        SetHidPlatform(nullptr);
+    }
+    hidsim::SimHidPlatform sim;
+    std::unique_ptr<TJvHidDeviceController> controller;
+};
+
+void BM_RescanUnchanged(benchmark::State& State) {
+    const int n = static_cast<int>(State.range(0));
+    Machine m(n);
+    if (m.controller->Count() != n) State.SkipWithError("not every interface was listed");
+    for (auto _ : State) m.controller->DeviceChange();
+    State.SetComplexityN(n);
+    State.counters["per_interface_us"] =
+        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+}
+
+void BM_ScanOnly(benchmark::State& State) {
+    const int n = static_cast<int>(State.range(0));
+    Machine m(n);
+    for (auto _ : State) benchmark::DoNotOptimize(m.controller->ScanDevices());
+    State.SetComplexityN(n);
+}
+
+void BM_RescanAfterOneArrival(benchmark::State& State) {
+    const int n = static_cast<int>(State.range(0));
+    Machine m(n);
+    for (auto _ : State) {
+        State.PauseTiming();
+        m.sim.Plug(Interface(n));
+        State.ResumeTiming();
+        m.controller->DeviceChange();
+        State.PauseTiming();
+        if (m.controller->Count() != n + 1) State.SkipWithError("the arrival was not listed");
+        m.sim.Unplug("/dev/hidraw" + std::to_string(n));
+        m.controller->DeviceChange();
+        State.ResumeTiming();
+    }
+}
+
+BENCHMARK(BM_RescanUnchanged)
+    ->Arg(1)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity();
+BENCHMARK(BM_ScanOnly)
+    ->Arg(1)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Complexity();
+BENCHMARK(BM_RescanAfterOneArrival)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

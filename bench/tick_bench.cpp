@@ -1,0 +1,184 @@
+// One poll tick of the console, timed tick by tick: fetch from the virtual instrument on the
+// simulated platform, full redraw, labels, enabling; then the window's repaint that follows;
+// then, alone, the fetch and the canvas operations of the plot redraw.
+//   tick_bench [--ticks N]            timing, N ticks per figure (default 10000)
+//   tick_bench --callgrind N          just N ticks after a warm-up, for
+//       valgrind --tool=callgrind --toggle-collect='TOrmelix_Control_Form::TimerTimer(QObject*)'
+#include "Canvas.h"
+#include "HidPlatform.h"
+#include "RXSpin.h"
+#include "SimHidPlatform.h"
+#include "Unit1.h"
+#include "VirtualInstrument.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Figures {
+    double median, p99, mean, max;
+};
+
+Figures Summarise(std::vector<double> Us) {
+    std::sort(Us.begin(), Us.end());
+    double sum = 0;
+    for (double u : Us) sum += u;
+    const auto at = [&](double q) {
+        return Us[std::min(Us.size() - 1, static_cast<size_t>(q * static_cast<double>(Us.size())))];
+    };
+    return {at(0.5), at(0.99), sum / static_cast<double>(Us.size()), Us.back()};
+}
+
+void Print(const char* What, const std::vector<double>& Us) {
+    const Figures f = Summarise(Us);
+    std::printf("%-34s n=%-6zu median %8.1f us   p99 %8.1f us   mean %8.1f us   max %8.1f us\n",
+                What, Us.size(), f.median, f.p99, f.mean, f.max);
+}
+
+double Micros(Clock::time_point From, Clock::time_point To) {
+    return std::chrono::duration<double, std::micro>(To - From).count();
+}
+
+// The canvas operations of one plot redraw, in the tick's order, on the form's own canvas, from
+// the record and marker levels the last tick used: fill, four dashed grid lines, two marker
+// lines, two traces of 121 line-to's, the 4-pixel cursor.
+void RedrawPlot(TOrmelix_Control_Form& Form) {
+    TCanvas* c = Form.Image->Canvas();
+    auto& pen = c->pen();
+    const int w = Form.Image->width(), h = Form.Image->height();
+    pen.Style = TPenStyle::psSolid;
+    pen.Color = clWhite;
+    c->FillRect(0, 0, w, h);
+    const int32_t scale = ExchangeBuffer[ScaleByte];
+    pen.Width = 1;
+    pen.Color = 0x008CFF;
+    pen.Style = TPenStyle::psDash;
+    for (int k = 4; k >= 1; --k) {
+        const int32_t r = 255 - (10 * k * scale) / 11;
+        c->MoveTo(0, r);
+        c->LineTo(w, r);
+    }
+    pen.Style = TPenStyle::psSolid;
+    const auto row = [scale](long double v) {
+        return 255 - static_cast<int32_t>(std::trunc(v * static_cast<long double>(scale) / 1.1L));
+    };
+    const int32_t m1 = row(Form.RxSpinEdit_mark1->Value());
+    const int32_t m2 = row(Form.RxSpinEdit_mark2->Value());
+    pen.Color = clNavy;
+    c->MoveTo(0, m1);
+    c->LineTo(w, m1);
+    pen.Color = clTeal;
+    c->MoveTo(0, m2);
+    c->LineTo(w, m2);
+    pen.Color = clBlack;
+    c->MoveTo(0, 255 - ExchangeBuffer[0]);
+    for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i]);
+    pen.Color = clRed;
+    c->MoveTo(0, 255 - ExchangeBuffer[1]);
+    for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i + 1]);
+    const int32_t cursor = ExchangeBuffer[CursorPos];
+    pen.Width = 4;
+    pen.Color = clGray;
+    c->MoveTo(2 * cursor - 2, 0);
+    c->LineTo(2 * cursor - 2, h);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int ticks = 10000;
+    int callgrindTicks = 0;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--ticks") == 0) ticks = std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--callgrind") == 0) callgrindTicks = std::atoi(argv[i + 1]);
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+
+    hidsim::SimHidPlatform sim;
+    auto instrument = std::make_shared<VirtualInstrument>();
+    sim.Plug(VirtualInstrumentDevice(instrument, "/dev/hidraw0"));
+    SetHidPlatform(sim.Platform());
+
+    auto form = std::make_unique<TOrmelix_Control_Form>();
+    form->Pause = [](int) {};
+    form->show();
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(); // the first scan
+    form->CheckBox1->setChecked(true);
+    if (!form->Timer->isActive() || InstrumentDevice == nullptr) {
+        std::fprintf(stderr, "the console did not connect to the virtual instrument\n");
+        return 1;
+    }
+    // Ticks are driven here; the 500 ms timer must not add its own.
+    const auto tick = [&] {
+        form->TimerTimer(form->Timer);
+        form->Timer->stop();
+    };
+    const int warmUp = 200;
+    for (int i = 0; i < warmUp; ++i) {
+        tick();
+        QCoreApplication::processEvents();
+    }
+
+    if (callgrindTicks > 0) {
+        for (int i = 0; i < callgrindTicks; ++i) {
+            tick();
+            QCoreApplication::processEvents();
+        }
+        // Every call of the tick handler is counted by callgrind, the warm-up's included.
+        std::printf("timer_calls %d\n", callgrindTicks + warmUp);
+    } else {
+        std::vector<double> tickUs, repaintUs, fetchUs, plotUs;
+        tickUs.reserve(ticks);
+        repaintUs.reserve(ticks);
+        for (int i = 0; i < ticks; ++i) {
+            const auto t0 = Clock::now();
+            tick();
+            const auto t1 = Clock::now();
+            QCoreApplication::processEvents();
+            const auto t2 = Clock::now();
+            tickUs.push_back(Micros(t0, t1));
+            repaintUs.push_back(Micros(t1, t2));
+        }
+        for (int i = 0; i < ticks; ++i) {
+            const auto t0 = Clock::now();
+            form->get_data();
+            const auto t1 = Clock::now();
+            fetchUs.push_back(Micros(t0, t1));
+        }
+        for (int i = 0; i < ticks; ++i) {
+            const auto t0 = Clock::now();
+            RedrawPlot(*form);
+            const auto t1 = Clock::now();
+            plotUs.push_back(Micros(t0, t1));
+            // The canvas asks for a repaint after each operation; let it happen between runs.
+            QCoreApplication::processEvents();
+        }
+        std::printf("poll tick on the virtual instrument, offscreen, %d ticks per figure\n", ticks);
+        Print("tick (TimerTimer)", tickUs);
+        Print("window repaint after the tick", repaintUs);
+        std::vector<double> both(ticks);
+        for (int i = 0; i < ticks; ++i) both[i] = tickUs[i] + repaintUs[i];
+        Print("tick + repaint", both);
+        Print("fetch alone (get_data)", fetchUs);
+        Print("plot redraw alone (canvas ops)", plotUs);
+        std::printf("instrument fetches: %u\n", instrument->Snapshot().Fetches);
+    }
+    form.reset();
+    SetHidPlatform(nullptr);
+    return 0;
+}

@@ -1,0 +1,196 @@
+// libFuzzer entry: the HID layer on the simulated platform while devices are plugged, pulled,
+// changed to fail their calls, rescanned, enumerated, checked out, used and checked back in, in
+// any order. No crash, consistent counters, and once everything is destroyed nothing the layer
+// took from the platform is left open, loaded or allocated.
+// Input: one operation per byte pair (operation, argument).
+#include "FuzzSupport.h"
+#include "Hid.h"
+#include "JvHidControllerClass.h"
+#include "SetupApi.h"
+#include "SimHidPlatform.h"
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int Slots = 6;
+
+std::string PathOf(int Slot) {
+    return "/dev/hidraw" + std::to_string(Slot);
+}
+
+// A device whose every way of failing is chosen by the bits of Kind.
+hidsim::SimDeviceSpec Device(int Slot, uint8_t Kind) {
+    hidsim::SimDeviceSpec spec;
+    spec.Path = PathOf(Slot);
+    spec.VendorID = 0x16C0;
+    spec.ProductID = static_cast<USHORT>(Slot);
+    spec.Manufacturer = (Kind & 0x01) ? u"Other" : u"Bramlo-kt";
+    spec.Product = u"Ormelix";
+    spec.ManufacturerReadable = (Kind & 0x02) == 0;
+    spec.Access = (Kind & 0x0C) == 0x04   ? hidsim::SimAccess::QueryOnly
+                  : (Kind & 0x0C) == 0x08 ? hidsim::SimAccess::None
+                                          : hidsim::SimAccess::ReadWrite;
+    spec.Identifiable = (Kind & 0x10) == 0;
+    spec.DetailReadable = (Kind & 0x20) == 0 || (Kind & 0x0C) == 0;
+    spec.PreparsedReadable = (Kind & 0x40) == 0;
+    spec.FeatureReportByteLength = (Kind & 0x80) ? 0 : 255;
+    const bool failing = (Kind & 0x80) != 0;
+    spec.GetFeature = [failing](uint8_t* Report, uint32_t Length) {
+        if (Length > 1) Report[1] = 0x5A;
+        return !failing;
+    };
+    spec.SetFeature = [failing](const uint8_t*, uint32_t) { return !failing; };
+    return spec;
+}
+
+void CheckCounters(const TJvHidDeviceController& C) {
+    int out = 0, unplugged = 0;
+    for (const TJvHidDevice* d : C.DeviceList()) {
+        if (d->IsCheckedOut()) ++out;
+        if (!d->IsPluggedIn()) {
+            ++unplugged;
+            // Only a checked-out device stays listed once gone.
+            if (!d->IsCheckedOut()) fuzz::Fail("an unplugged device that nobody holds is listed");
+        }
+    }
+    if (C.CheckedInCount() != C.Count() - out) fuzz::Fail("checked-in count");
+    if (C.UnpluggedCount() != unplugged) fuzz::Fail("unplugged count");
+    if (C.CheckedOutCount() != out - unplugged) fuzz::Fail("checked-out count");
+}
+
+// The application's side: handlers bound to this object, and the devices it holds.
+struct Application {
+    TJvHidDeviceController* c = nullptr;
+    std::vector<TJvHidDevice*> held; // checked out, owned here
+    int removals = 0, arrivals = 0;
+
+    void Removal(TJvHidDevice*) { ++removals; }
+    void Arrival(TJvHidDevice*) { ++arrivals; }
+    // The console's rule: take a matching device.
+    bool Found(TJvHidDevice* Dev, int Idx) {
+        if (Dev->ProductName() == u"Ormelix" && Dev->VendorName() == u"Bramlo-kt") {
+            TJvHidDevice* got = nullptr;
+            if (c->CheckOutByIndex(got, Idx) && got) held.push_back(got);
+        }
+        return true;
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+    fuzz::Bytes in(Data, Size);
+    hidsim::SimHidPlatform sim;
+    SetHidPlatform(sim.Platform());
+    const uint8_t libraries = in.Byte();
+    if ((libraries & 0x0F) == 0x01) sim.SetLibraryPresent("HID.dll", false);
+    if ((libraries & 0x0F) == 0x02) sim.SetLibraryPresent("SetupApi.dll", false);
+    if ((libraries & 0x0F) == 0x03) sim.SetOptionalHidEntriesPresent(false);
+
+    Application app;
+    std::vector<TJvHidDevice*>& held = app.held;
+    {
+        auto controller = std::make_unique<TJvHidDeviceController>(nullptr);
+        TJvHidDeviceController& c = *controller;
+        app.c = &c;
+        c.SetOnRemoval(TJvHidPlugEvent(&app, &Application::Removal));
+        c.SetOnArrival(TJvHidPlugEvent(&app, &Application::Arrival));
+        c.SetOnEnumerate(TJvHidEnumerateEvent(&app, &Application::Found));
+
+        for (int op = 0; op < 64 && !in.Empty(); ++op) {
+            const uint8_t code = in.Byte();
+            const uint8_t arg = in.Byte();
+            const int slot = arg % Slots;
+            switch (code % 12) {
+            case 0:
+                sim.Plug(Device(slot, static_cast<uint8_t>((arg & 0xF8) | ((code >> 4) & 7))));
+                break;
+            case 1:
+                sim.Unplug(PathOf(slot));
+                break;
+            case 2:
+                sim.Modify(PathOf(slot), [arg](hidsim::SimDeviceSpec& S) {
+                    const hidsim::SimDeviceSpec d = Device(0, arg);
+                    S.Access = d.Access;
+                    S.Identifiable = d.Identifiable;
+                    S.ManufacturerReadable = d.ManufacturerReadable;
+                    S.GetFeature = d.GetFeature;
+                    S.SetFeature = d.SetFeature;
+                });
+                break;
+            case 3:
+            case 4:
+                c.DeviceChange();
+                break;
+            case 5:
+                c.Enumerate();
+                break;
+            case 6: {
+                TJvHidDevice* got = reinterpret_cast<TJvHidDevice*>(1);
+                const int idx = static_cast<int>(arg) - 2;
+                if (c.CheckOutByIndex(got, idx)) {
+                    if (!got || !got->IsCheckedOut()) fuzz::Fail("a check-out gave no device");
+                    held.push_back(got);
+                } else if (got != nullptr) {
+                    fuzz::Fail("a refused check-out left a device reference");
+                }
+                break;
+            }
+            case 7:
+                // Check-in: the holder destroys the device.
+                if (!held.empty()) {
+                    const size_t i = arg % held.size();
+                    delete held[i];
+                    held.erase(held.begin() + static_cast<long>(i));
+                }
+                break;
+            case 8:
+            case 9:
+                if (!held.empty()) {
+                    TJvHidDevice* d = held[arg % held.size()];
+                    uint8_t report[255] = {};
+                    d->OpenHandle();
+                    if (code & 0x10)
+                        d->SetFeature(report, sizeof report);
+                    else
+                        d->GetFeature(report, (code & 0x20) ? 1 : sizeof report);
+                    (void)d->Caps();
+                    (void)d->VendorName();
+                    if (code & 0x40) d->ReleaseHandle();
+                }
+                break;
+            case 10:
+                if (!held.empty()) {
+                    TJvHidDevice* d = held[arg % held.size()];
+                    d->OpenOverlappedHandle((code & 0x10) ? omhWrite : omhRead);
+                    if (code & 0x20) d->ReleaseOverlappedHandle(omhRead);
+                    d->SetReadSleepTime(arg * 50);
+                }
+                break;
+            default:
+                c.SetDevThreadSleepTime(arg);
+                sim.NotifyUnrelatedChange();
+                break;
+            }
+            CheckCounters(c);
+        }
+    }
+    // The controller is gone; the held devices are now the application's alone.
+    for (TJvHidDevice* d : held) {
+        if (d->IsPluggedIn()) fuzz::Fail("a held device is still plugged in after the controller");
+        delete d;
+    }
+    if (sim.OpenHandleCount() != 0) fuzz::Fail("a handle was left open");
+    if (sim.PreparsedDataCount() != 0) fuzz::Fail("preparsed data was not freed");
+    if (sim.DeviceInfoSetCount() != 0) fuzz::Fail("a device set was not destroyed");
+    if (HidBound() || SetupApiBindCount() != 0 || HidBindCount() != 0)
+        fuzz::Fail("a library stayed bound");
+    if (sim.IsLoaded("HID.dll") || sim.IsLoaded("SetupApi.dll"))
+        fuzz::Fail("a library stayed loaded");
+    SetHidPlatform(nullptr);
+    return 0;
+}
