@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char** argv) {
+    const long long entered = probe::EpochMicros();
     QApplication app(argc, argv);
     const int minutes = probe::MinutesArgument(argc, argv, 1);
 
@@ -26,5 +28,7 @@ int main(int argc, char** argv) {
         report = std::make_unique<probe::MinuteReport>(minutes, [&ticks] { return ticks; });
     });
     window.show();
-    return app.exec();
+    const int code = app.exec();
+    std::printf("main %lld\n", entered);
+    return code;
 }

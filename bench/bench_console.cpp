@@ -19,6 +19,7 @@
 #include <memory>
 
 int main(int argc, char** argv) {
+    const long long entered = probe::EpochMicros();
     long stopAfterTicks = 0;
     const char* series = nullptr;
     for (int i = 1; i + 1 < argc; ++i) {
@@ -70,5 +71,6 @@ int main(int argc, char** argv) {
     }
     SnapshotFolder.clear();
     SetHidPlatform(nullptr);
+    std::printf("main %lld\n", entered);
     return code;
 }

@@ -35,7 +35,6 @@ long double Clamp(long double V, long double Min, long double Max) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::App();
-    // The comma locale when the machine has it; the C locale otherwise.
     return 0;
 }
 
@@ -43,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     fuzz::App();
     fuzz::Bytes in(Data, Size);
     const uint8_t settings = in.Byte();
+    // The comma locale where the machine has it, the point otherwise.
     const char* locale = (settings & 0x80) ? "ru_RU.UTF-8" : "C";
     if (!std::setlocale(LC_NUMERIC, locale)) std::setlocale(LC_NUMERIC, "C");
 

@@ -61,34 +61,41 @@ callgrind() {
     rm -rf "$out"
 }
 
-# One line per start: "<console us> <baseline us>", alternating which starts first.
+# One line per start: "<console total> <console to main> <bare total> <bare to main>" in us,
+# the time to main() being the program's loading.
 startup_inner() {
-    local runs=$1 i t0 shown c b
+    local runs=$1 i t0 out c cm b bm
     for ((i = 0; i < runs; i++)); do
         t0=${EPOCHREALTIME/./}
-        shown=$("$build/bench/bench_console" --minutes 0 | awk '/^shown/ {print $2}')
-        c=$((shown - t0))
+        out=$("$build/bench/bench_console" --minutes 0)
+        c=$(($(awk '/^shown/ {print $2}' <<<"$out") - t0))
+        cm=$(($(awk '/^main/ {print $2}' <<<"$out") - t0))
         t0=${EPOCHREALTIME/./}
-        shown=$("$build/bench/baseline_window" --minutes 0 | awk '/^shown/ {print $2}')
-        b=$((shown - t0))
-        echo "$c $b"
+        out=$("$build/bench/baseline_window" --minutes 0)
+        b=$(($(awk '/^shown/ {print $2}' <<<"$out") - t0))
+        bm=$(($(awk '/^main/ {print $2}' <<<"$out") - t0))
+        echo "$c $cm $b $bm"
     done
 }
 
 startup() {
     build_targets bench_console baseline_window
     local runs=${1:-15}
-    # One start of each first, so that both find the libraries in the page cache.
     local out
     out=$(mktemp)
+    # One start of each first, so that both find the libraries in the page cache.
     with_display bash -c "$(declare -f startup_inner); build='$build'; startup_inner 1 >/dev/null; startup_inner $runs" >"$out"
-    local c b
-    c=$(cut -d' ' -f1 "$out" | sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)], v[1], v[NR]}')
-    b=$(cut -d' ' -f2 "$out" | sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)], v[1], v[NR]}')
+    median() { cut -d' ' -f"$1" "$out" | sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)], v[1], v[NR]}'; }
+    local c cm b bm
+    c=$(median 1)
+    cm=$(median 2)
+    b=$(median 3)
+    bm=$(median 4)
     rm -f "$out"
-    echo "$c $b" | awk -v n="$runs" '{
-        printf "start to first shown window, median of %d (us): console %d, bare Qt window %d, ratio %.2f (target <= 1.20)\n", n, $1, $4, $1/$4;
-        printf "  console min %d max %d; bare window min %d max %d\n", $2, $3, $5, $6 }'
+    echo "$c $cm $b $bm" | awk -v n="$runs" '{
+        printf "start to first shown window, median of %d (us): console %d, bare Qt window %d, ratio %.2f (target <= 1.20)\n", n, $1, $7, $1/$7;
+        printf "  console min %d max %d; bare window min %d max %d\n", $2, $3, $8, $9;
+        printf "  of which loading (start to main): console %d, bare window %d; main to shown: console %d, bare window %d\n", $4, $10, $1-$4, $7-$10 }'
 }
 
 process_inner() {

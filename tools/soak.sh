@@ -5,6 +5,8 @@
 #                                   records, 500 unplug/replug cycles, a snapshot series throughout
 #   tools/soak.sh memcheck [TICKS]  the console polling the virtual instrument, with a snapshot
 #                                   series, under valgrind memcheck in Xvfb (default 200 ticks)
+#   tools/soak.sh memcheck-demo [S] ormelix-demo, auto-connected, under memcheck in Xvfb for S
+#                                   seconds (default 130: over 200 ticks at the real pace)
 # A shorter soak: ORMELIX_SOAK_TICKS=10000 ORMELIX_SOAK_CYCLES=50 tools/soak.sh
 # The soak shares the sanitizer build folder of tools/sanitize.sh (ORMELIX_ASAN_BUILD_DIR,
 # default build-asan); memcheck uses ORMELIX_PERF_BUILD_DIR (default build-perf).
@@ -51,8 +53,27 @@ memcheck)
     echo "pictures: $(find "$series" -name '*.jpg' | wc -l)"
     rm -rf "$series"
     ;;
+memcheck-demo)
+    build=${ORMELIX_PERF_BUILD_DIR:-$here/build-perf}
+    seconds=${2:-130}
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" --target ormelix-demo -j "$jobs" >/dev/null
+    log=$(mktemp)
+    # The demo runs until closed: it is stopped by SIGTERM, after which valgrind still checks.
+    ORMELIX_DEMO_AUTOCONNECT=1 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+        timeout -s TERM "$seconds" \
+        valgrind --tool=memcheck --leak-check=full \
+        --show-leak-kinds=definite --errors-for-leak-kinds=definite \
+        --child-silent-after-fork=yes --num-callers=30 \
+        --suppressions="$here/tests/soak/valgrind.supp" \
+        "$build/tools/demo/ormelix-demo" 2>"$log" || true
+    grep -E 'ERROR SUMMARY|definitely lost' "$log" || true
+    status=0
+    grep -q 'ERROR SUMMARY: 0 errors' "$log" || status=1
+    rm -f "$log"
+    ;;
 *)
-    sed -n '2,11p' "$0" >&2
+    sed -n '2,13p' "$0" >&2
     exit 2
     ;;
 esac
