@@ -109,6 +109,10 @@ public:
 
     bool DoubleBuffered() const { return doubleBuffered_; }
 
+    // The drawing part of a tick: plot, scale marks, marker and cursor labels and read-outs,
+    // all from the exchange buffer and the marker fields.
+    void drawPlot();
+
     // Seams for the clock, the program's folder and the pause after a command; production uses
     // the real ones.
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
@@ -122,7 +126,6 @@ private:
     void createControls();
     QString SeriesFolderName() const;
     void snapshot_step();
-    void drawPlot();
     QLabel* makeLabel(int Left, int Top, int Width, int Height, const QString& Text, bool Centred);
 
     std::unique_ptr<QtHidEventLoop> hidLoop_;

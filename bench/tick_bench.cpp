@@ -1,6 +1,6 @@
 // One poll tick of the console, timed tick by tick: fetch from the virtual instrument on the
 // simulated platform, full redraw, labels, enabling; then the window's repaint that follows;
-// then, alone, the fetch and the canvas operations of the plot redraw.
+// then, alone, the fetch and the drawing part of the tick (plot and labels).
 //   tick_bench [--ticks N]            timing, N ticks per figure (default 10000)
 //   tick_bench --callgrind N          just N ticks after a warm-up, for
 //       valgrind --tool=callgrind --toggle-collect='TOrmelix_Control_Form::TimerTimer(QObject*)'
@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <chrono>
 #include <clocale>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,50 +49,6 @@ void Print(const char* What, const std::vector<double>& Us) {
 
 double Micros(Clock::time_point From, Clock::time_point To) {
     return std::chrono::duration<double, std::micro>(To - From).count();
-}
-
-// The canvas operations of one plot redraw, in the tick's order, on the form's own canvas, from
-// the record and marker levels the last tick used: fill, four dashed grid lines, two marker
-// lines, two traces of 121 line-to's, the 4-pixel cursor.
-void RedrawPlot(TOrmelix_Control_Form& Form) {
-    TCanvas* c = Form.Image->Canvas();
-    auto& pen = c->pen();
-    const int w = Form.Image->width(), h = Form.Image->height();
-    pen.Style = TPenStyle::psSolid;
-    pen.Color = clWhite;
-    c->FillRect(0, 0, w, h);
-    const int32_t scale = ExchangeBuffer[ScaleByte];
-    pen.Width = 1;
-    pen.Color = 0x008CFF;
-    pen.Style = TPenStyle::psDash;
-    for (int k = 4; k >= 1; --k) {
-        const int32_t r = 255 - (10 * k * scale) / 11;
-        c->MoveTo(0, r);
-        c->LineTo(w, r);
-    }
-    pen.Style = TPenStyle::psSolid;
-    const auto row = [scale](long double v) {
-        return 255 - static_cast<int32_t>(std::trunc(v * static_cast<long double>(scale) / 1.1L));
-    };
-    const int32_t m1 = row(Form.RxSpinEdit_mark1->Value());
-    const int32_t m2 = row(Form.RxSpinEdit_mark2->Value());
-    pen.Color = clNavy;
-    c->MoveTo(0, m1);
-    c->LineTo(w, m1);
-    pen.Color = clTeal;
-    c->MoveTo(0, m2);
-    c->LineTo(w, m2);
-    pen.Color = clBlack;
-    c->MoveTo(0, 255 - ExchangeBuffer[0]);
-    for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i]);
-    pen.Color = clRed;
-    c->MoveTo(0, 255 - ExchangeBuffer[1]);
-    for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i + 1]);
-    const int32_t cursor = ExchangeBuffer[CursorPos];
-    pen.Width = 4;
-    pen.Color = clGray;
-    c->MoveTo(2 * cursor - 2, 0);
-    c->LineTo(2 * cursor - 2, h);
 }
 
 } // namespace
@@ -162,7 +117,7 @@ int main(int argc, char** argv) {
         }
         for (int i = 0; i < ticks; ++i) {
             const auto t0 = Clock::now();
-            RedrawPlot(*form);
+            form->drawPlot();
             const auto t1 = Clock::now();
             plotUs.push_back(Micros(t0, t1));
             // The canvas asks for a repaint after each operation; let it happen between runs.
@@ -175,7 +130,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < ticks; ++i) both[i] = tickUs[i] + repaintUs[i];
         Print("tick + repaint", both);
         Print("fetch alone (get_data)", fetchUs);
-        Print("plot redraw alone (canvas ops)", plotUs);
+        Print("plot redraw alone (drawing part)", plotUs);
         std::printf("instrument fetches: %u\n", instrument->Snapshot().Fetches);
     }
     form.reset();
