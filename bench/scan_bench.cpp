@@ -11,16 +11,16 @@
 namespace {
 
 hidsim::SimDeviceSpec Interface(int N) {
-    hidsim::SimDeviceSpec spec;
-    spec.Path = "/dev/hidraw" + std::to_string(N);
-    spec.VendorID = 0x1000;
-    spec.ProductID = static_cast<USHORT>(N);
-    spec.Manufacturer = u"Bench";
-    spec.Product = u"Interface";
-    spec.FeatureReportByteLength = 8;
-    spec.UsagePage = 0xFF00;
-    spec.Usage = 1;
-    return spec;
+    hidsim::SimDeviceSpec desc;
+    desc.Path = "/dev/hidraw" + std::to_string(N);
+    desc.VendorID = 0x1000;
+    desc.ProductID = static_cast<USHORT>(N);
+    desc.Manufacturer = u"Bench";
+    desc.Product = u"Interface";
+    desc.FeatureReportByteLength = 8;
+    desc.UsagePage = 0xFF00;
+    desc.Usage = 1;
+    return desc;
 }
 
 // N interfaces plugged in and listed by a controller without an event loop (rescans are called

@@ -62,14 +62,14 @@ int main(int argc, char** argv) {
     hidsim::SimHidPlatform sim;
     auto instrument = std::make_shared<VirtualInstrument>();
     auto cursor = std::make_shared<std::atomic<int>>(100);
-    hidsim::SimDeviceSpec spec = VirtualInstrumentDevice(instrument, "/dev/hidraw0");
-    spec.GetFeature = [instrument, cursor](uint8_t* Report, uint32_t Length) {
+    hidsim::SimDeviceSpec desc = VirtualInstrumentDevice(instrument, "/dev/hidraw0");
+    desc.GetFeature = [instrument, cursor](uint8_t* Report, uint32_t Length) {
         const VirtualInstrument::Record r = instrument->Fetch();
         std::copy_n(r.begin(), std::min<size_t>(Length - 1, r.size()), Report + 1);
         if (Length > CursorPos + 1) Report[CursorPos + 1] = static_cast<uint8_t>(cursor->load());
         return true;
     };
-    sim.Plug(spec);
+    sim.Plug(desc);
     SetHidPlatform(sim.Platform());
 
     auto form = std::make_unique<TOrmelix_Control_Form>();

@@ -24,27 +24,27 @@ std::string PathOf(int Slot) {
 
 // A device whose every way of failing is chosen by the bits of Kind.
 hidsim::SimDeviceSpec Device(int Slot, uint8_t Kind) {
-    hidsim::SimDeviceSpec spec;
-    spec.Path = PathOf(Slot);
-    spec.VendorID = 0x16C0;
-    spec.ProductID = static_cast<USHORT>(Slot);
-    spec.Manufacturer = (Kind & 0x01) ? u"Other" : u"Bramlo-kt";
-    spec.Product = u"Ormelix";
-    spec.ManufacturerReadable = (Kind & 0x02) == 0;
-    spec.Access = (Kind & 0x0C) == 0x04   ? hidsim::SimAccess::QueryOnly
+    hidsim::SimDeviceSpec desc;
+    desc.Path = PathOf(Slot);
+    desc.VendorID = 0x16C0;
+    desc.ProductID = static_cast<USHORT>(Slot);
+    desc.Manufacturer = (Kind & 0x01) ? u"Other" : u"Bramlo-kt";
+    desc.Product = u"Ormelix";
+    desc.ManufacturerReadable = (Kind & 0x02) == 0;
+    desc.Access = (Kind & 0x0C) == 0x04   ? hidsim::SimAccess::QueryOnly
                   : (Kind & 0x0C) == 0x08 ? hidsim::SimAccess::None
                                           : hidsim::SimAccess::ReadWrite;
-    spec.Identifiable = (Kind & 0x10) == 0;
-    spec.DetailReadable = (Kind & 0x20) == 0 || (Kind & 0x0C) == 0;
-    spec.PreparsedReadable = (Kind & 0x40) == 0;
-    spec.FeatureReportByteLength = (Kind & 0x80) ? 0 : 255;
+    desc.Identifiable = (Kind & 0x10) == 0;
+    desc.DetailReadable = (Kind & 0x20) == 0 || (Kind & 0x0C) == 0;
+    desc.PreparsedReadable = (Kind & 0x40) == 0;
+    desc.FeatureReportByteLength = (Kind & 0x80) ? 0 : 255;
     const bool failing = (Kind & 0x80) != 0;
-    spec.GetFeature = [failing](uint8_t* Report, uint32_t Length) {
+    desc.GetFeature = [failing](uint8_t* Report, uint32_t Length) {
         if (Length > 1) Report[1] = 0x5A;
         return !failing;
     };
-    spec.SetFeature = [failing](const uint8_t*, uint32_t) { return !failing; };
-    return spec;
+    desc.SetFeature = [failing](const uint8_t*, uint32_t) { return !failing; };
+    return desc;
 }
 
 void CheckCounters(const TJvHidDeviceController& C) {

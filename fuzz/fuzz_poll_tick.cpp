@@ -24,21 +24,21 @@ namespace {
 struct Console {
     Console() {
         std::setlocale(LC_NUMERIC, "C");
-        hidsim::SimDeviceSpec spec;
-        spec.Path = "/dev/hidraw0";
-        spec.VendorID = 0x16C0;
-        spec.ProductID = 0x05DF;
-        spec.Manufacturer = u"Bramlo-kt";
-        spec.Product = u"Ormelix";
-        spec.FeatureReportByteLength = 255;
-        spec.UsagePage = 0xFF00;
-        spec.Usage = 1;
-        spec.GetFeature = [this](uint8_t* Report, uint32_t Length) {
+        hidsim::SimDeviceSpec desc;
+        desc.Path = "/dev/hidraw0";
+        desc.VendorID = 0x16C0;
+        desc.ProductID = 0x05DF;
+        desc.Manufacturer = u"Bramlo-kt";
+        desc.Product = u"Ormelix";
+        desc.FeatureReportByteLength = 255;
+        desc.UsagePage = 0xFF00;
+        desc.Usage = 1;
+        desc.GetFeature = [this](uint8_t* Report, uint32_t Length) {
             for (uint32_t i = 1; i < Length && i <= record.size(); ++i) Report[i] = record[i - 1];
             return !fetchFails;
         };
-        spec.SetFeature = [](const uint8_t*, uint32_t) { return true; };
-        sim.Plug(spec);
+        desc.SetFeature = [](const uint8_t*, uint32_t) { return true; };
+        sim.Plug(desc);
         SetHidPlatform(sim.Platform());
         form = std::make_unique<TOrmelix_Control_Form>();
         form->Pause = [](int) {};

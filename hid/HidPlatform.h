@@ -17,15 +17,15 @@ struct HidPlatform {
     UINT(WINAPI* SetErrorMode)(UINT Mode);
 
     // Files and kernel services used by the device object and its reader.
-    HANDLE(WINAPI* CreateFileA)(LPCSTR FileName, DWORD DesiredAccess, DWORD ShareMode,
-                                void* SecurityAttributes, DWORD CreationDisposition,
-                                DWORD FlagsAndAttributes, HANDLE TemplateFile);
+    HANDLE(WINAPI* CreateFileA)
+    (LPCSTR FileName, DWORD DesiredAccess, DWORD ShareMode, void* SecurityAttributes,
+     DWORD CreationDisposition, DWORD FlagsAndAttributes, HANDLE TemplateFile);
     BOOL(WINAPI* CloseHandle)(HANDLE Object);
-    BOOL(WINAPI* ReadFileEx)(HANDLE File, void* Buffer, DWORD NumberOfBytesToRead,
-                             OVERLAPPED* Overlapped,
-                             LPOVERLAPPED_COMPLETION_ROUTINE CompletionRoutine);
-    BOOL(WINAPI* GetOverlappedResult)(HANDLE File, OVERLAPPED* Overlapped,
-                                      DWORD* NumberOfBytesTransferred, BOOL Wait);
+    BOOL(WINAPI* ReadFileEx)
+    (HANDLE File, void* Buffer, DWORD NumberOfBytesToRead, OVERLAPPED* Overlapped,
+     LPOVERLAPPED_COMPLETION_ROUTINE CompletionRoutine);
+    BOOL(WINAPI* GetOverlappedResult)
+    (HANDLE File, OVERLAPPED* Overlapped, DWORD* NumberOfBytesTransferred, BOOL Wait);
     DWORD(WINAPI* SleepEx)(DWORD Milliseconds, BOOL Alertable);
     DWORD(WINAPI* GetLastError)();
 

@@ -9,10 +9,13 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// <windows.h> must come before the other system headers.
+// clang-format off
 #include <windows.h>
 #include <dbt.h>
 #include <hidsdi.h>
 #include <setupapi.h>
+// clang-format on
 #else
 
 #define WINAPI

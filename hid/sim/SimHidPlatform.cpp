@@ -102,7 +102,7 @@ void SimDeviceSpec::SetListProperty(DWORD Code, const std::vector<std::string>& 
 }
 
 struct SimDevice {
-    SimDeviceSpec Spec;
+    SimDeviceSpec Desc;
     DWORD Instance = 0;
     bool Plugged = true;
     std::deque<std::vector<uint8_t>> Input;
@@ -178,7 +178,7 @@ struct SimHidPlatform::Impl {
     }
     std::shared_ptr<SimDevice> PluggedAt(const std::string& Path) const {
         for (const auto& d : Devices)
-            if (d->Spec.Path == Path) return d;
+            if (d->Desc.Path == Path) return d;
         return nullptr;
     }
     // The handle's record when it is open and its device still plugged in; else sets the error.
@@ -270,9 +270,9 @@ HANDLE WINAPI SimCreateFileA(LPCSTR FileName, DWORD DesiredAccess, DWORD, void*,
     DWORD error = ERROR_SUCCESS;
     if (device == nullptr)
         error = ERROR_FILE_NOT_FOUND;
-    else if (device->Spec.Access == SimAccess::None)
+    else if (device->Desc.Access == SimAccess::None)
         error = ERROR_ACCESS_DENIED;
-    else if (device->Spec.Access == SimAccess::QueryOnly &&
+    else if (device->Desc.Access == SimAccess::QueryOnly &&
              (DesiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0)
         error = ERROR_ACCESS_DENIED;
     s->OpenLog.push_back({path, DesiredAccess, FlagsAndAttributes, error == ERROR_SUCCESS});
@@ -303,7 +303,7 @@ BOOL WINAPI SimReadFileEx(HANDLE File, void* Buffer, DWORD NumberOfBytesToRead,
     if (h == nullptr) return FALSE;
     if ((h->Flags & FILE_FLAG_OVERLAPPED) == 0) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     if ((h->Access & GENERIC_READ) == 0) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (h->Device->Spec.ReadStartError != 0) return Fail(h->Device->Spec.ReadStartError, FALSE);
+    if (h->Device->Desc.ReadStartError != 0) return Fail(h->Device->Desc.ReadStartError, FALSE);
     if (Buffer == nullptr || NumberOfBytesToRead == 0 || Overlapped == nullptr)
         return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
     Overlapped->Internal = kStatusPending;
@@ -476,7 +476,7 @@ BOOL WINAPI SimSetupDiGetDeviceInterfaceDetailA(HDEVINFO Set, SP_DEVICE_INTERFAC
     auto device = SetMember(s, Set, Data->Reserved);
     if (device == nullptr) return FALSE;
     constexpr size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    const DWORD needed = static_cast<DWORD>(pathOffset + device->Spec.Path.size() + 1);
+    const DWORD needed = static_cast<DWORD>(pathOffset + device->Desc.Path.size() + 1);
     if (RequiredSize != nullptr) *RequiredSize = needed;
     if (DevInfo != nullptr) {
         if (DevInfo->cbSize != sizeof(SP_DEVINFO_DATA))
@@ -490,9 +490,9 @@ BOOL WINAPI SimSetupDiGetDeviceInterfaceDetailA(HDEVINFO Set, SP_DEVICE_INTERFAC
     if (Detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
         return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
     if (DetailSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-    if (!device->Spec.DetailReadable) return Fail(ERROR_GEN_FAILURE, FALSE);
-    std::memcpy(reinterpret_cast<char*>(Detail) + pathOffset, device->Spec.Path.c_str(),
-                device->Spec.Path.size() + 1);
+    if (!device->Desc.DetailReadable) return Fail(ERROR_GEN_FAILURE, FALSE);
+    std::memcpy(reinterpret_cast<char*>(Detail) + pathOffset, device->Desc.Path.c_str(),
+                device->Desc.Path.size() + 1);
     return TRUE;
 }
 
@@ -503,8 +503,8 @@ BOOL WINAPI SimSetupDiGetDeviceRegistryPropertyA(HDEVINFO Set, SP_DEVINFO_DATA* 
     if (DevInfo == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     auto device = SetMember(s, Set, DevInfo->Reserved);
     if (device == nullptr) return FALSE;
-    auto it = device->Spec.Properties.find(Property);
-    if (it == device->Spec.Properties.end()) return Fail(ERROR_INVALID_DATA, FALSE);
+    auto it = device->Desc.Properties.find(Property);
+    if (it == device->Desc.Properties.end()) return Fail(ERROR_INVALID_DATA, FALSE);
     const DWORD size = static_cast<DWORD>(it->second.size());
     if (RequiredSize != nullptr) *RequiredSize = size;
     if (Type != nullptr) *Type = 0;
@@ -531,10 +531,10 @@ BOOLEAN WINAPI SimHidD_GetAttributes(HANDLE Device, HIDD_ATTRIBUTES* Attributes)
     if (h == nullptr) return 0;
     if (Attributes == nullptr || Attributes->Size != sizeof(HIDD_ATTRIBUTES))
         return Fail(ERROR_INVALID_PARAMETER, BOOLEAN(0));
-    if (!h->Device->Spec.Identifiable) return Fail(ERROR_GEN_FAILURE, BOOLEAN(0));
-    Attributes->VendorID = h->Device->Spec.VendorID;
-    Attributes->ProductID = h->Device->Spec.ProductID;
-    Attributes->VersionNumber = h->Device->Spec.VersionNumber;
+    if (!h->Device->Desc.Identifiable) return Fail(ERROR_GEN_FAILURE, BOOLEAN(0));
+    Attributes->VendorID = h->Device->Desc.VendorID;
+    Attributes->ProductID = h->Device->Desc.ProductID;
+    Attributes->VersionNumber = h->Device->Desc.VersionNumber;
     return 1;
 }
 
@@ -542,11 +542,11 @@ BOOLEAN GetString(HANDLE Device, void* Buffer, ULONG BufferLength, bool Manufact
     SIM_IMPL(BOOLEAN(0));
     SimHandle* h = s->LiveHandle(Device);
     if (h == nullptr) return 0;
-    const SimDeviceSpec& spec = h->Device->Spec;
-    if (!(Manufacturer ? spec.ManufacturerReadable : spec.ProductReadable))
+    const SimDeviceSpec& desc = h->Device->Desc;
+    if (!(Manufacturer ? desc.ManufacturerReadable : desc.ProductReadable))
         return Fail(ERROR_GEN_FAILURE, BOOLEAN(0));
     if (Buffer == nullptr) return Fail(ERROR_INVALID_USER_BUFFER, BOOLEAN(0));
-    const std::u16string& text = Manufacturer ? spec.Manufacturer : spec.Product;
+    const std::u16string& text = Manufacturer ? desc.Manufacturer : desc.Product;
     const size_t room = BufferLength / sizeof(char16_t);
     const size_t units = std::min(room, text.size());
     std::memcpy(Buffer, text.data(), units * sizeof(char16_t));
@@ -570,10 +570,10 @@ BOOLEAN Feature(HANDLE Device, PVOID Report, ULONG Length, SimFeatureTransfer::K
         return Fail(ERROR_ACCESS_DENIED, BOOLEAN(0));
     if (Report == nullptr || Length == 0) return Fail(ERROR_INVALID_USER_BUFFER, BOOLEAN(0));
     std::shared_ptr<SimDevice> device = h->Device;
-    SimGetFeature get = device->Spec.GetFeature;
-    SimSetFeature set = device->Spec.SetFeature;
+    SimGetFeature get = device->Desc.GetFeature;
+    SimSetFeature set = device->Desc.SetFeature;
     auto* bytes = static_cast<uint8_t*>(Report);
-    SimFeatureTransfer transfer{Direction, device->Spec.Path, device->Instance, Length, {}, false};
+    SimFeatureTransfer transfer{Direction, device->Desc.Path, device->Instance, Length, {}, false};
     if (Direction == SimFeatureTransfer::Set) transfer.Bytes.assign(bytes, bytes + Length);
     // The device's handler may call back into the platform.
     lock.unlock();
@@ -599,14 +599,14 @@ BOOLEAN WINAPI SimHidD_GetPreparsedData(HANDLE Device, PHIDP_PREPARSED_DATA* Pre
     SimHandle* h = s->LiveHandle(Device);
     if (h == nullptr) return 0;
     if (PreparsedData == nullptr) return Fail(ERROR_INVALID_PARAMETER, BOOLEAN(0));
-    const SimDeviceSpec& spec = h->Device->Spec;
-    if (!spec.PreparsedReadable) return Fail(ERROR_GEN_FAILURE, BOOLEAN(0));
+    const SimDeviceSpec& desc = h->Device->Desc;
+    if (!desc.PreparsedReadable) return Fail(ERROR_GEN_FAILURE, BOOLEAN(0));
     HIDP_CAPS caps{};
-    caps.Usage = spec.Usage;
-    caps.UsagePage = spec.UsagePage;
-    caps.InputReportByteLength = spec.InputReportByteLength;
-    caps.OutputReportByteLength = spec.OutputReportByteLength;
-    caps.FeatureReportByteLength = spec.FeatureReportByteLength;
+    caps.Usage = desc.Usage;
+    caps.UsagePage = desc.UsagePage;
+    caps.InputReportByteLength = desc.InputReportByteLength;
+    caps.OutputReportByteLength = desc.OutputReportByteLength;
+    caps.FeatureReportByteLength = desc.FeatureReportByteLength;
     uintptr_t id = s->NewId();
     s->Preparsed[id] = caps;
     *PreparsedData = ToPreparsed(id);
@@ -772,11 +772,11 @@ void SimHidPlatform::SetOptionalHidEntriesPresent(bool Present) {
         SetEntryPresent("HID.dll", name, Present);
 }
 
-DWORD SimHidPlatform::Plug(SimDeviceSpec Spec) {
+DWORD SimHidPlatform::Plug(SimDeviceSpec Desc) {
     std::lock_guard<std::mutex> lock(FImpl->M);
-    if (FImpl->PluggedAt(Spec.Path) != nullptr) return 0;
+    if (FImpl->PluggedAt(Desc.Path) != nullptr) return 0;
     auto device = std::make_shared<SimDevice>();
-    device->Spec = std::move(Spec);
+    device->Desc = std::move(Desc);
     device->Instance = FImpl->NextInstance++;
     FImpl->Devices.push_back(device);
     FImpl->Notify(kHidChange);
@@ -787,7 +787,7 @@ bool SimHidPlatform::Unplug(const std::string& Path) {
     std::lock_guard<std::mutex> lock(FImpl->M);
     auto& devices = FImpl->Devices;
     auto it = std::find_if(devices.begin(), devices.end(),
-                           [&](const auto& d) { return d->Spec.Path == Path; });
+                           [&](const auto& d) { return d->Desc.Path == Path; });
     if (it == devices.end()) return false;
     (*it)->Plugged = false;
     (*it)->Input.clear();
@@ -807,9 +807,9 @@ bool SimHidPlatform::Modify(const std::string& Path,
     std::lock_guard<std::mutex> lock(FImpl->M);
     auto device = FImpl->PluggedAt(Path);
     if (device == nullptr) return false;
-    std::string path = device->Spec.Path;
-    Change(device->Spec);
-    device->Spec.Path = path; // the path names the plug-in; it does not change
+    std::string path = device->Desc.Path;
+    Change(device->Desc);
+    device->Desc.Path = path; // the path names the plug-in; it does not change
     return true;
 }
 
@@ -879,7 +879,7 @@ int SimHidPlatform::OpenHandleCount(const std::string& Path) const {
     std::lock_guard<std::mutex> lock(FImpl->M);
     return static_cast<int>(
         std::count_if(FImpl->Handles.begin(), FImpl->Handles.end(),
-                      [&](const auto& h) { return h.second.Device->Spec.Path == Path; }));
+                      [&](const auto& h) { return h.second.Device->Desc.Path == Path; }));
 }
 
 int SimHidPlatform::PreparsedDataCount() const {

@@ -104,7 +104,7 @@ public:
     // --- devices
     // Plugs a device in under a new device instance (returned) and raises the device-change
     // notification. A path already plugged in is refused (returns 0).
-    DWORD Plug(SimDeviceSpec Spec);
+    DWORD Plug(SimDeviceSpec Desc);
     // Pulls the device: every handle on it fails from now on, pending reads end with an error.
     // Raises the device-change notification. False when nothing is plugged in at Path.
     bool Unplug(const std::string& Path);

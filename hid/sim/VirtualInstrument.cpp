@@ -26,31 +26,31 @@ const std::vector<uint8_t>& VirtualInstrument::ReportDescriptor() {
 
 hidsim::SimDeviceSpec VirtualInstrumentDevice(std::shared_ptr<VirtualInstrument> Instrument,
                                               const std::string& Path) {
-    hidsim::SimDeviceSpec spec;
-    spec.Path = Path;
-    spec.VendorID = VirtualInstrument::VendorID;
-    spec.ProductID = VirtualInstrument::ProductID;
-    spec.VersionNumber = VirtualInstrument::VersionNumber;
-    spec.Manufacturer = VirtualInstrument::Manufacturer;
-    spec.Product = VirtualInstrument::Product;
-    spec.FeatureReportByteLength = VirtualInstrument::RecordSize + 1;
-    spec.UsagePage = 0xFF00;
-    spec.Usage = 1;
+    hidsim::SimDeviceSpec desc;
+    desc.Path = Path;
+    desc.VendorID = VirtualInstrument::VendorID;
+    desc.ProductID = VirtualInstrument::ProductID;
+    desc.VersionNumber = VirtualInstrument::VersionNumber;
+    desc.Manufacturer = VirtualInstrument::Manufacturer;
+    desc.Product = VirtualInstrument::Product;
+    desc.FeatureReportByteLength = VirtualInstrument::RecordSize + 1;
+    desc.UsagePage = 0xFF00;
+    desc.Usage = 1;
     // Byte 0 of the caller's buffer is the report ID; the record follows it.
-    spec.GetFeature = [Instrument](uint8_t* Report, uint32_t Length) {
+    desc.GetFeature = [Instrument](uint8_t* Report, uint32_t Length) {
         if (Length < 1 || Report[0] != 0) return false;
         const VirtualInstrument::Record r = Instrument->Fetch();
         std::copy_n(r.begin(), std::min<size_t>(Length - 1, r.size()), Report + 1);
         return true;
     };
-    spec.SetFeature = [Instrument](const uint8_t* Report, uint32_t Length) {
+    desc.SetFeature = [Instrument](const uint8_t* Report, uint32_t Length) {
         if (Length < 1 || Report[0] != 0) return false;
         VirtualInstrument::Record r{};
         std::copy_n(Report + 1, std::min<size_t>(Length - 1, r.size()), r.begin());
         Instrument->Receive(r);
         return true;
     };
-    return spec;
+    return desc;
 }
 
 VirtualInstrument::VirtualInstrument() {

@@ -46,26 +46,26 @@ inline hidsim::SimDeviceSpec InstrumentSpec(std::shared_ptr<ScriptedInstrument> 
                                             const std::string& Path = "/dev/hidraw0",
                                             std::u16string Product = u"Ormelix",
                                             std::u16string Vendor = u"Bramlo-kt") {
-    hidsim::SimDeviceSpec spec;
-    spec.Path = Path;
-    spec.VendorID = 0x16C0;
-    spec.ProductID = 0x05DF;
-    spec.Manufacturer = std::move(Vendor);
-    spec.Product = std::move(Product);
-    spec.FeatureReportByteLength = 255;
-    spec.UsagePage = 0xFF00;
-    spec.Usage = 1;
-    spec.GetFeature = [Instrument](uint8_t* Report, uint32_t Length) {
+    hidsim::SimDeviceSpec desc;
+    desc.Path = Path;
+    desc.VendorID = 0x16C0;
+    desc.ProductID = 0x05DF;
+    desc.Manufacturer = std::move(Vendor);
+    desc.Product = std::move(Product);
+    desc.FeatureReportByteLength = 255;
+    desc.UsagePage = 0xFF00;
+    desc.Usage = 1;
+    desc.GetFeature = [Instrument](uint8_t* Report, uint32_t Length) {
         ++Instrument->fetches;
         for (uint32_t i = 1; i < Length && i <= ExchangeSize; ++i)
             Report[i] = Instrument->next[i - 1];
         return !Instrument->fetchFails;
     };
-    spec.SetFeature = [Instrument](const uint8_t* Report, uint32_t Length) {
+    desc.SetFeature = [Instrument](const uint8_t* Report, uint32_t Length) {
         Instrument->received.emplace_back(Report, Report + Length);
         return true;
     };
-    return spec;
+    return desc;
 }
 
 class ConsoleTest : public ::testing::Test {

@@ -118,8 +118,8 @@ INSTANTIATE_TEST_SUITE_P(Names, MatchTest,
 
 TEST_F(ConsoleTest, ManufacturerIsReadOnlyAfterTheProductMatched) {
     auto other = std::make_shared<ScriptedInstrument>();
-    auto spec = InstrumentSpec(other, "/dev/hidraw1", u"Mouse", u"Bramlo-kt");
-    sim.Plug(spec);
+    auto desc = InstrumentSpec(other, "/dev/hidraw1", u"Mouse", u"Bramlo-kt");
+    sim.Plug(desc);
     PlugInstrument("/dev/hidraw2");
     Start();
     Connect();

@@ -20,14 +20,14 @@ TJvHidDevice* CheckOut(TJvHidDeviceController& C, const std::string& Path) {
 }
 
 TEST_F(DeviceTest, ConstructionReadsAttributesAndPnPDataThenClosesTheDevice) {
-    SimDeviceSpec spec = MakeDevice("/dev/sim0");
-    spec.VendorID = 0x16C0;
-    spec.ProductID = 0x05DF;
-    spec.VersionNumber = 0x0102;
-    spec.SetTextProperty(SPDRP_CLASS, "HIDClass");
-    spec.SetNumberProperty(SPDRP_ADDRESS, 7);
-    spec.SetListProperty(SPDRP_HARDWAREID, {"HID\\VID_16C0&PID_05DF", "HID\\VID_16C0"});
-    const DWORD instance = Sim.Plug(spec);
+    SimDeviceSpec desc = MakeDevice("/dev/sim0");
+    desc.VendorID = 0x16C0;
+    desc.ProductID = 0x05DF;
+    desc.VersionNumber = 0x0102;
+    desc.SetTextProperty(SPDRP_CLASS, "HIDClass");
+    desc.SetNumberProperty(SPDRP_ADDRESS, 7);
+    desc.SetListProperty(SPDRP_HARDWAREID, {"HID\\VID_16C0&PID_05DF", "HID\\VID_16C0"});
+    const DWORD instance = Sim.Plug(desc);
     auto c = Started();
     ASSERT_EQ(c->Count(), 1);
     TJvHidDevice* d = c->Items(0);
@@ -51,9 +51,9 @@ TEST_F(DeviceTest, ConstructionReadsAttributesAndPnPDataThenClosesTheDevice) {
 }
 
 TEST_F(DeviceTest, QueryOnlyDeviceIsListedWithoutReadWriteAccess) {
-    SimDeviceSpec spec = MakeDevice("/dev/kbd");
-    spec.Access = SimAccess::QueryOnly;
-    Sim.Plug(spec);
+    SimDeviceSpec desc = MakeDevice("/dev/kbd");
+    desc.Access = SimAccess::QueryOnly;
+    Sim.Plug(desc);
     auto c = Started();
     ASSERT_EQ(c->Count(), 1);
     EXPECT_FALSE(c->Items(0)->HasReadWriteAccess());
@@ -80,9 +80,9 @@ TEST_F(DeviceTest, StringOfExactly254UnitsIsTakenWhole) {
 }
 
 TEST_F(DeviceTest, UnreadableStringIsEmptyAndTriedAgainLater) {
-    SimDeviceSpec spec = MakeDevice("/dev/sim0", u"Ormelix");
-    spec.ProductReadable = false;
-    Sim.Plug(spec);
+    SimDeviceSpec desc = MakeDevice("/dev/sim0", u"Ormelix");
+    desc.ProductReadable = false;
+    Sim.Plug(desc);
     auto c = Started();
     TJvHidDevice* d = CheckOut(*c, "/dev/sim0");
     ASSERT_NE(d, nullptr);
@@ -111,13 +111,13 @@ TEST_F(DeviceTest, StringsOutsideACallbackComeFromTheCacheWithoutOpening) {
 }
 
 TEST_F(DeviceTest, FeatureReportsTravelWholeBothWays) {
-    SimDeviceSpec spec = MakeDevice("/dev/sim0");
-    spec.GetFeature = [](uint8_t* Report, uint32_t Length) {
+    SimDeviceSpec desc = MakeDevice("/dev/sim0");
+    desc.GetFeature = [](uint8_t* Report, uint32_t Length) {
         for (uint32_t i = 1; i < Length; ++i) Report[i] = static_cast<uint8_t>(i);
         return true;
     };
-    spec.SetFeature = [](const uint8_t*, uint32_t) { return true; };
-    Sim.Plug(spec);
+    desc.SetFeature = [](const uint8_t*, uint32_t) { return true; };
+    Sim.Plug(desc);
     auto c = Started();
     TJvHidDevice* d = CheckOut(*c, "/dev/sim0");
     ASSERT_NE(d, nullptr);
@@ -143,9 +143,9 @@ TEST_F(DeviceTest, FeatureReportsTravelWholeBothWays) {
 }
 
 TEST_F(DeviceTest, RefusedFeatureTransferReportsFalse) {
-    SimDeviceSpec spec = MakeDevice("/dev/sim0");
-    spec.GetFeature = [](uint8_t*, uint32_t) { return false; };
-    Sim.Plug(spec);
+    SimDeviceSpec desc = MakeDevice("/dev/sim0");
+    desc.GetFeature = [](uint8_t*, uint32_t) { return false; };
+    Sim.Plug(desc);
     auto c = Started();
     TJvHidDevice* d = CheckOut(*c, "/dev/sim0");
     std::array<uint8_t, 255> report{};
@@ -269,14 +269,14 @@ TEST_F(DeviceTest, HeldDeviceOutlivesTheControllerAndIsFreedByItsHolder) {
 }
 
 TEST_F(DeviceTest, CapsComeFromThePreparsedData) {
-    SimDeviceSpec spec = MakeDevice("/dev/a");
-    spec.UsagePage = 0xFF00;
-    spec.Usage = 1;
-    spec.InputReportByteLength = 65;
-    Sim.Plug(spec);
-    spec.Path = "/dev/b";
-    spec.PreparsedReadable = false;
-    Sim.Plug(spec);
+    SimDeviceSpec desc = MakeDevice("/dev/a");
+    desc.UsagePage = 0xFF00;
+    desc.Usage = 1;
+    desc.InputReportByteLength = 65;
+    Sim.Plug(desc);
+    desc.Path = "/dev/b";
+    desc.PreparsedReadable = false;
+    Sim.Plug(desc);
     auto c = Started();
     TJvHidDevice* a = CheckOut(*c, "/dev/a");
     TJvHidDevice* b = CheckOut(*c, "/dev/b");

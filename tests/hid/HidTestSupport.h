@@ -21,16 +21,16 @@ using hidsim::SimHidPlatform;
 
 inline SimDeviceSpec MakeDevice(const std::string& Path, const std::u16string& Product = u"Widget",
                                 const std::u16string& Manufacturer = u"Acme") {
-    SimDeviceSpec spec;
-    spec.Path = Path;
-    spec.VendorID = 0x1234;
-    spec.ProductID = 0x5678;
-    spec.VersionNumber = 0x0100;
-    spec.Product = Product;
-    spec.Manufacturer = Manufacturer;
-    spec.InputReportByteLength = 9;
-    spec.FeatureReportByteLength = 255;
-    return spec;
+    SimDeviceSpec desc;
+    desc.Path = Path;
+    desc.VendorID = 0x1234;
+    desc.ProductID = 0x5678;
+    desc.VersionNumber = 0x0100;
+    desc.Product = Product;
+    desc.Manufacturer = Manufacturer;
+    desc.InputReportByteLength = 9;
+    desc.FeatureReportByteLength = 255;
+    return desc;
 }
 
 inline void Pump(int Rounds = 4) {

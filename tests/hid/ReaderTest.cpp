@@ -32,8 +32,8 @@ struct Received {
 class ReaderTest : public HidFixture {
 protected:
     // A started controller with one device at /dev/r checked out with a data handler.
-    TJvHidDevice* HeldReader(SimDeviceSpec Spec = MakeDevice("/dev/r")) {
-        Sim.Plug(std::move(Spec));
+    TJvHidDevice* HeldReader(SimDeviceSpec Desc = MakeDevice("/dev/r")) {
+        Sim.Plug(std::move(Desc));
         Controller = Started();
         Controller->SetDevThreadSleepTime(10);
         Controller->SetOnDeviceData(TJvHidDataEvent(&Got, &Received::Data));
@@ -169,9 +169,9 @@ TEST_F(ReaderTest, HandlerMayCheckItsDeviceBackIn) {
 }
 
 TEST_F(ReaderTest, ReadsThatCannotStartGoToTheErrorHandlerAndAreRetried) {
-    SimDeviceSpec spec = MakeDevice("/dev/r");
-    spec.ReadStartError = ERROR_GEN_FAILURE;
-    TJvHidDevice* d = HeldReader(spec);
+    SimDeviceSpec desc = MakeDevice("/dev/r");
+    desc.ReadStartError = ERROR_GEN_FAILURE;
+    TJvHidDevice* d = HeldReader(desc);
     ASSERT_TRUE(PumpUntil([&] { return Got.Errors.size() >= 3; }));
     EXPECT_EQ(Got.Errors[0], ERROR_GEN_FAILURE);
     EXPECT_TRUE(Got.Reports.empty());

@@ -15,13 +15,13 @@
 namespace {
 
 hidsim::SimDeviceSpec Interface(const std::string& Path) {
-    hidsim::SimDeviceSpec spec;
-    spec.Path = Path;
-    spec.VendorID = 0x1000;
-    spec.Manufacturer = u"Bench";
-    spec.Product = u"Interface";
-    spec.FeatureReportByteLength = 8;
-    return spec;
+    hidsim::SimDeviceSpec desc;
+    desc.Path = Path;
+    desc.VendorID = 0x1000;
+    desc.Manufacturer = u"Bench";
+    desc.Product = u"Interface";
+    desc.FeatureReportByteLength = 8;
+    return desc;
 }
 
 std::string PathName(int N) {

@@ -41,16 +41,16 @@ struct RandomRecords {
     std::mt19937 random{20261207};
     int fetches = 0;
 
-    hidsim::SimDeviceSpec Spec() {
-        hidsim::SimDeviceSpec spec = VirtualInstrumentDevice(instrument, "/dev/hidraw0");
-        spec.GetFeature = [this](uint8_t* Report, uint32_t Length) {
+    hidsim::SimDeviceSpec Desc() {
+        hidsim::SimDeviceSpec desc = VirtualInstrumentDevice(instrument, "/dev/hidraw0");
+        desc.GetFeature = [this](uint8_t* Report, uint32_t Length) {
             const VirtualInstrument::Record real = instrument->Fetch();
             for (uint32_t i = 1; i < Length; ++i) Report[i] = static_cast<uint8_t>(random());
             if (Length > CursorPos + 1) Report[CursorPos + 1] = real[CursorPos];
             ++fetches;
             return true;
         };
-        return spec;
+        return desc;
     }
 };
 
@@ -65,7 +65,7 @@ TEST_F(SoakTest, LongPollingWithReplugsAndASnapshotSeries) {
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
     RandomRecords records;
-    ASSERT_NE(sim.Plug(records.Spec()), 0u);
+    ASSERT_NE(sim.Plug(records.Desc()), 0u);
     Start();
     form->show(); // so that the repaints run too
     form->ProgramFolder = [&] { return tmp.path(); };
@@ -95,7 +95,7 @@ TEST_F(SoakTest, LongPollingWithReplugsAndASnapshotSeries) {
         ASSERT_EQ(form->windowTitle(), QString::fromUtf8(NotFoundCaption));
 
         // Plug it in again: nothing polls until the box is ticked again, then polling resumes.
-        ASSERT_NE(sim.Plug(records.Spec()), 0u);
+        ASSERT_NE(sim.Plug(records.Desc()), 0u);
         Events();
         ASSERT_FALSE(form->Timer->isActive());
         const int before = records.fetches;

@@ -112,20 +112,20 @@ TEST(VirtualInstrument, ResetReturnsTheWorkingVariablesToTheStoredOnes) {
 
 TEST(VirtualInstrument, ServedAsFeatureReportZeroOnTheSimulatedPlatform) {
     auto vi = std::make_shared<VI>();
-    hidsim::SimDeviceSpec spec = VirtualInstrumentDevice(vi, "/dev/hidraw7");
-    EXPECT_EQ(spec.Product, u"Ormelix");
-    EXPECT_EQ(spec.Manufacturer, u"Bramlo-kt");
-    EXPECT_EQ(spec.FeatureReportByteLength, 255);
+    hidsim::SimDeviceSpec desc = VirtualInstrumentDevice(vi, "/dev/hidraw7");
+    EXPECT_EQ(desc.Product, u"Ormelix");
+    EXPECT_EQ(desc.Manufacturer, u"Bramlo-kt");
+    EXPECT_EQ(desc.FeatureReportByteLength, 255);
     uint8_t report[255] = {};
-    ASSERT_TRUE(spec.GetFeature(report, 255));
+    ASSERT_TRUE(desc.GetFeature(report, 255));
     EXPECT_EQ(report[0], 0);
     EXPECT_EQ(report[1 + VI::ScaleByte], 64);
     report[0] = 3; // no such report
-    EXPECT_FALSE(spec.GetFeature(report, 255));
+    EXPECT_FALSE(desc.GetFeature(report, 255));
     uint8_t sent[255] = {};
     sent[1 + VI::CommandByte] = 2;
     sent[1 + VI::PollPeriodByte] = 200;
-    ASSERT_TRUE(spec.SetFeature(sent, 255));
+    ASSERT_TRUE(desc.SetFeature(sent, 255));
     EXPECT_EQ(vi->Snapshot().StoredPollPeriod, 200);
 }
 

@@ -14,39 +14,39 @@ namespace {
 
 // An ordinary optical mouse: other strings, and on most machines not writable by the user.
 hidsim::SimDeviceSpec Mouse() {
-    hidsim::SimDeviceSpec spec;
-    spec.Path = VirtualBench::MousePath;
-    spec.VendorID = 0x046D;
-    spec.ProductID = 0xC077;
-    spec.VersionNumber = 0x7200;
-    spec.Manufacturer = u"Logitech";
-    spec.Product = u"USB Optical Mouse";
-    spec.Access = hidsim::SimAccess::QueryOnly;
-    spec.InputReportByteLength = 5;
-    spec.UsagePage = 0x0001;
-    spec.Usage = 0x0002;
-    return spec;
+    hidsim::SimDeviceSpec desc;
+    desc.Path = VirtualBench::MousePath;
+    desc.VendorID = 0x046D;
+    desc.ProductID = 0xC077;
+    desc.VersionNumber = 0x7200;
+    desc.Manufacturer = u"Logitech";
+    desc.Product = u"USB Optical Mouse";
+    desc.Access = hidsim::SimAccess::QueryOnly;
+    desc.InputReportByteLength = 5;
+    desc.UsagePage = 0x0001;
+    desc.Usage = 0x0002;
+    return desc;
 }
 
 // Says "Ormelix" but comes from another maker (the case differs): the console must pass it by.
 hidsim::SimDeviceSpec LookAlike() {
-    hidsim::SimDeviceSpec spec;
-    spec.Path = VirtualBench::LookAlikePath;
-    spec.VendorID = 0x16C0;
-    spec.ProductID = 0x05DF;
-    spec.VersionNumber = 0x0100;
-    spec.Manufacturer = u"Bramlo-KT";
-    spec.Product = u"Ormelix";
-    spec.FeatureReportByteLength = VirtualInstrument::RecordSize + 1;
-    spec.UsagePage = 0xFF00;
-    spec.Usage = 1;
+    hidsim::SimDeviceSpec desc;
+    desc.Path = VirtualBench::LookAlikePath;
+    desc.VendorID = 0x16C0;
+    desc.ProductID = 0x05DF;
+    desc.VersionNumber = 0x0100;
+    desc.Manufacturer = u"Bramlo-KT";
+    desc.Product = u"Ormelix";
+    desc.FeatureReportByteLength = VirtualInstrument::RecordSize + 1;
+    desc.UsagePage = 0xFF00;
+    desc.Usage = 1;
     // A flat record at mid scale, so that talking to it by mistake would show at once.
-    spec.GetFeature = [](uint8_t* Report, uint32_t Length) {
+    desc.GetFeature = [](uint8_t* Report, uint32_t Length) {
         std::fill(Report + 1, Report + Length, uint8_t{128});
         return true;
     };
-    spec.SetFeature = [](const uint8_t*, uint32_t) { return true; };
-    return spec;
+    desc.SetFeature = [](const uint8_t*, uint32_t) { return true; };
+    return desc;
 }
 
 QString OnOff(bool On) {

@@ -17,15 +17,15 @@ using hidsim::SimDeviceSpec;
 
 SimDeviceSpec Device(const std::string& Path, std::u16string Manufacturer, std::u16string Product,
                      SimAccess Access = SimAccess::ReadWrite) {
-    SimDeviceSpec spec;
-    spec.Path = Path;
-    spec.VendorID = 0x16C0;
-    spec.ProductID = 0x05DF;
-    spec.Manufacturer = std::move(Manufacturer);
-    spec.Product = std::move(Product);
-    spec.Access = Access;
-    spec.FeatureReportByteLength = 255;
-    return spec;
+    SimDeviceSpec desc;
+    desc.Path = Path;
+    desc.VendorID = 0x16C0;
+    desc.ProductID = 0x05DF;
+    desc.Manufacturer = std::move(Manufacturer);
+    desc.Product = std::move(Product);
+    desc.Access = Access;
+    desc.FeatureReportByteLength = 255;
+    return desc;
 }
 
 // Splits a row into its cells: words, and quoted strings kept whole with their quotes.
