@@ -149,20 +149,17 @@ TOrmelix_Control_Form::TOrmelix_Control_Form(QWidget* Parent)
 }
 
 TOrmelix_Control_Form::~TOrmelix_Control_Form() {
-    // The held device outlives the handler that forgets it: it is destroyed after the
-    // controller, which then builds no replacement for it.
-    TJvHidDevice* held = InstrumentDevice;
-    // With two matching instruments the earlier check-out stays listed and checked out, but it
-    // is the console's as much as the held one: free it too.
-    std::vector<TJvHidDevice*> released;
+    // Every device the console checked out (the held instrument, and the earlier of two
+    // matching ones) is its own. They outlive the handler that forgets the held one and are
+    // destroyed after the controller, which then builds no replacement for them.
+    std::vector<TJvHidDevice*> checkedOut;
     for (TJvHidDevice* d : JvHidDeviceController->DeviceList())
-        if (d->IsCheckedOut() && d != held) released.push_back(d);
+        if (d->IsCheckedOut()) checkedOut.push_back(d);
     FormDestroy(this);
     Timer->stop();
     delete JvHidDeviceController;
     JvHidDeviceController = nullptr;
-    delete held;
-    for (TJvHidDevice* d : released) delete d;
+    for (TJvHidDevice* d : checkedOut) delete d;
     if (Ormelix_Control_Form == this) Ormelix_Control_Form = nullptr;
 }
 
