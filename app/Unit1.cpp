@@ -78,6 +78,16 @@ long double ByteVolts(uint8_t Value) {
     return (static_cast<long double>(Value) * 1.1L) / static_cast<long double>(ScaleDivisor);
 }
 
+QString WithUnit(long double Volts, int Decimals) {
+    return FormatVolts(Volts, Decimals) + QStringLiteral(" В");
+}
+
+// A plot label centred on a row of the plot.
+void ShowAtRow(QLabel* Label, int32_t Row, const QString& Text) {
+    Label->move(Label->x(), Row - Label->height() / 2);
+    Label->setText(Text);
+}
+
 } // namespace
 
 QString FormatVolts(long double Volts, int Decimals) {
@@ -372,44 +382,24 @@ void TOrmelix_Control_Form::CheckBox1Click(QObject*) {
 }
 
 void TOrmelix_Control_Form::GoButtonClick(QObject*) {
+    // Command code of each item of FuncComboBox.
+    static constexpr uint8_t Codes[] = {0, 1, 2, 32, 48, 49, 64, 65};
     if (!Get_Ormelix_Dev()) return;
-    switch (FuncComboBox->currentIndex()) {
-    case 0:
-        ExchangeBuffer[CommandCode] = 0;
-        FuncComboBox->setCurrentIndex(0);
-        break;
-    case 1:
-        ExchangeBuffer[CommandCode] = 1;
-        send_data();
-        Pause(10);
-        get_data();
-        ScaleDivisor = ExchangeBuffer[ScaleByte] != 0 ? ExchangeBuffer[ScaleByte] : 64;
-        RxSpinEdit240->SetValue(ExchangeBuffer[PollPeriod]);
-        FuncComboBox->setCurrentIndex(0);
-        break;
-    case 2:
-        ExchangeBuffer[PollPeriod] = static_cast<uint8_t>(RxSpinEdit240->IntegerValue() & 0xFF);
-        ExchangeBuffer[CommandCode] = 2;
-        FuncComboBox->setCurrentIndex(0);
-        break;
-    case 3:
-        ExchangeBuffer[CommandCode] = 32;
-        FuncComboBox->setCurrentIndex(0);
-        break;
-    case 4:
-        ExchangeBuffer[CommandCode] = 48;
-        break;
-    case 5:
-        ExchangeBuffer[CommandCode] = 49;
-        break;
-    case 6:
-        ExchangeBuffer[CommandCode] = 64;
-        break;
-    case 7:
-        ExchangeBuffer[CommandCode] = 65;
-        break;
-    default:
-        break;
+    const int item = FuncComboBox->currentIndex();
+    if (item >= 0 && item < static_cast<int>(std::size(Codes))) {
+        if (item == 2)
+            ExchangeBuffer[PollPeriod] = static_cast<uint8_t>(RxSpinEdit240->IntegerValue() & 0xFF);
+        ExchangeBuffer[CommandCode] = Codes[item];
+        if (item == 1) {
+            // Read the stored variables: the instrument has them in the record 10 ms later.
+            send_data();
+            Pause(10);
+            get_data();
+            ScaleDivisor = ExchangeBuffer[ScaleByte] != 0 ? ExchangeBuffer[ScaleByte] : 64;
+            RxSpinEdit240->SetValue(ExchangeBuffer[PollPeriod]);
+        }
+        // The OS1 and OS2 tests stay selected, so that pressing the button repeats them.
+        if (item <= 3) FuncComboBox->setCurrentIndex(0);
     }
     send_data();
 }
@@ -437,31 +427,29 @@ void TOrmelix_Control_Form::drawPlot() {
     }
     pen.Style = TPenStyle::psSolid;
 
-    const long double level1 = RxSpinEdit_mark1->Value();
-    const int32_t m1 = LevelRow(level1);
-    Label_mark1->move(Label_mark1->x(), m1 - Label_mark1->height() / 2);
-    Label_mark1->setText(FormatVolts(RxSpinEdit_mark1->Value(), 1) + QStringLiteral(" В"));
-
-    const long double level2 = RxSpinEdit_mark2->Value();
-    const int32_t m2 = LevelRow(level2);
-    Label_mark2->move(Label_mark2->x(), m2 - Label_mark2->height() / 2);
-    Label_mark2->setText(FormatVolts(RxSpinEdit_mark2->Value(), 1) + QStringLiteral(" В"));
-
+    // Marker levels: rows, then their labels centred on them, then the lines, marker 2 last.
+    TRxSpinEdit* const markFields[] = {RxSpinEdit_mark1, RxSpinEdit_mark2};
+    QLabel* const markLabels[] = {Label_mark1, Label_mark2};
+    const TColor markColours[] = {clNavy, clTeal};
+    int32_t markRows[2];
+    for (int k = 0; k < 2; ++k) {
+        markRows[k] = LevelRow(markFields[k]->Value());
+        ShowAtRow(markLabels[k], markRows[k], WithUnit(markFields[k]->Value(), 1));
+    }
     pen.Width = 1;
-    pen.Color = clNavy;
-    c->MoveTo(0, m1);
-    c->LineTo(Image->width(), m1);
-    pen.Color = clTeal;
-    c->MoveTo(0, m2);
-    c->LineTo(Image->width(), m2);
+    for (int k = 0; k < 2; ++k) {
+        pen.Color = markColours[k];
+        c->MoveTo(0, markRows[k]);
+        c->LineTo(Image->width(), markRows[k]);
+    }
 
+    // The traces: S1 from the even bytes in black, then S2 from the odd ones in red over it.
     pen.Width = 1;
-    pen.Color = clBlack;
-    c->MoveTo(0, 255 - ExchangeBuffer[0]);
-    for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i]);
-    pen.Color = clRed;
-    c->MoveTo(0, 255 - ExchangeBuffer[1]);
-    for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i + 1]);
+    for (int signal = 0; signal < 2; ++signal) {
+        pen.Color = signal == 0 ? clBlack : clRed;
+        c->MoveTo(0, 255 - ExchangeBuffer[signal]);
+        for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i + signal]);
+    }
 
     const int32_t cursor = ExchangeBuffer[CursorPos];
     pen.Width = 4;
@@ -472,26 +460,28 @@ void TOrmelix_Control_Form::drawPlot() {
     Pos_Label->setText(QString::number(cursor));
     Pos_Label->move(2 * cursor + 10, Pos_Label->y());
 
-    if (cursor >= 5) {
-        const uint8_t b1 = ExchangeBuffer[cursor - 4];
-        sig_Label1->move(sig_Label1->x(), 255 - b1 - sig_Label1->height() / 2);
-        sig_Label1->setText(FormatVolts(ByteVolts(b1), 1) + QStringLiteral(" В"));
-        const uint8_t b2 = ExchangeBuffer[cursor - 3];
-        sig_Label2->move(sig_Label2->x(), 255 - b2 - sig_Label2->height() / 2);
-        sig_Label2->setText(FormatVolts(ByteVolts(b2), 1) + QStringLiteral(" В"));
-    } else {
-        sig_Label1->move(sig_Label1->x(), -255);
-        sig_Label2->move(sig_Label2->x(), -255);
+    // The two bytes under the cursor, beside their rows; out of sight near the left edge.
+    QLabel* const sigLabels[] = {sig_Label1, sig_Label2};
+    for (int k = 0; k < 2; ++k) {
+        if (cursor >= 5) {
+            const uint8_t b = ExchangeBuffer[cursor - 4 + k];
+            ShowAtRow(sigLabels[k], 255 - b, WithUnit(ByteVolts(b), 1));
+        } else {
+            sigLabels[k]->move(sigLabels[k]->x(), -255);
+        }
     }
 
-    Label46->setText(QStringLiteral("Min значение S1 = ") +
-                     FormatVolts(ByteVolts(ExchangeBuffer[MinS1]), 2) + QStringLiteral(" В"));
-    Label47->setText(QStringLiteral("Max значение S1 = ") +
-                     FormatVolts(ByteVolts(ExchangeBuffer[MaxS1]), 2) + QStringLiteral(" В"));
-    Label48->setText(QStringLiteral("Min значение S2 = ") +
-                     FormatVolts(ByteVolts(ExchangeBuffer[MinS2]), 2) + QStringLiteral(" В"));
-    Label49->setText(QStringLiteral("Max значение S2 = ") +
-                     FormatVolts(ByteVolts(ExchangeBuffer[MaxS2]), 2) + QStringLiteral(" В"));
+    const struct {
+        QLabel* Label;
+        const char* Prefix;
+        int Byte;
+    } readOuts[] = {{Label46, "Min значение S1 = ", MinS1},
+                    {Label47, "Max значение S1 = ", MaxS1},
+                    {Label48, "Min значение S2 = ", MinS2},
+                    {Label49, "Max значение S2 = ", MaxS2}};
+    for (const auto& r : readOuts)
+        r.Label->setText(QString::fromUtf8(r.Prefix) +
+                         WithUnit(ByteVolts(ExchangeBuffer[r.Byte]), 2));
 }
 
 void TOrmelix_Control_Form::TimerTimer(QObject*) {

@@ -49,12 +49,7 @@ TRxSpinEdit::~TRxSpinEdit() {
     FDestroying = true;
     FStepping = true;
     disconnect(this, &QLineEdit::textChanged, this, nullptr);
-    delete FButton;
-    FButton = nullptr;
-    delete FBtnWindow;
-    FBtnWindow = nullptr;
-    delete FUpDown;
-    FUpDown = nullptr;
+    ReleaseButtons();
 }
 
 // ---- value ----------------------------------------------------------------------------------
@@ -343,14 +338,18 @@ void TRxSpinEdit::ApplyAlignment() {
     setAlignment(Horizontal | Qt::AlignVCenter);
 }
 
-void TRxSpinEdit::RebuildButton() {
-    if (FDestroying) return;
+void TRxSpinEdit::ReleaseButtons() {
     delete FButton;
     FButton = nullptr;
     delete FBtnWindow;
     FBtnWindow = nullptr;
     delete FUpDown;
     FUpDown = nullptr;
+}
+
+void TRxSpinEdit::RebuildButton() {
+    if (FDestroying) return;
+    ReleaseButtons();
 
     if (FButtonKind == bkStandard) {
         FUpDown = new TRxUpDown(this);

@@ -226,6 +226,7 @@ private:
     void Step(bool Up);
     void UpDownClick(QObject* Sender, TUDBtnType Button);
     void RebuildButton();
+    void ReleaseButtons();
     void LayoutButton();
     void UpdateTextRect();
     void UpdateMinimumHeight();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "JvHidControllerClass.h"
+#include "ProgramState.h"
 #include "RXSpin.h"
 #include "SimHidPlatform.h"
 #include "Unit1.h"
@@ -31,16 +32,6 @@ struct ScriptedInstrument {
     std::vector<std::vector<uint8_t>> received;
     int fetches = 0;
 };
-
-inline void ResetProgramState() {
-    InstrumentDevice = nullptr;
-    ScaleDivisor = 0;
-    std::memset(ExchangeBuffer, 0, sizeof ExchangeBuffer);
-    std::memset(ReportBuffer, 0, sizeof ReportBuffer);
-    SnapshotTriggerPos = 0;
-    SnapshotArmed = false;
-    SnapshotFolder.clear();
-}
 
 inline hidsim::SimDeviceSpec InstrumentSpec(std::shared_ptr<ScriptedInstrument> Instrument,
                                             const std::string& Path = "/dev/hidraw0",
@@ -93,9 +84,7 @@ protected:
         return instrument;
     }
 
-    void Events() {
-        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-    }
+    void Events() { ProcessPendingEvents(); }
 
     void Start() {
         form = std::make_unique<TOrmelix_Control_Form>();

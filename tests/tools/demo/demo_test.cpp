@@ -1,6 +1,7 @@
 // The console polling the bench's virtual instrument, driven tick by tick.
 #include "Demo.h"
 #include "JvHidControllerClass.h"
+#include "ProgramState.h"
 #include "RXSpin.h"
 #include "Unit1.h"
 #include "VirtualBench.h"
@@ -16,26 +17,11 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
 
 namespace {
-
-void ResetProgramState() {
-    InstrumentDevice = nullptr;
-    ScaleDivisor = 0;
-    std::memset(ExchangeBuffer, 0, sizeof ExchangeBuffer);
-    std::memset(ReportBuffer, 0, sizeof ReportBuffer);
-    SnapshotTriggerPos = 0;
-    SnapshotArmed = false;
-    SnapshotFolder.clear();
-}
-
-void Events() {
-    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-}
 
 class DemoTest : public ::testing::Test {
 protected:
@@ -44,7 +30,7 @@ protected:
         bench = std::make_unique<VirtualBench>();
         form = std::make_unique<TOrmelix_Control_Form>();
         form->Pause = [](int) {};
-        Events(); // the controller's first scan
+        ProcessPendingEvents(); // the controller's first scan
     }
     void TearDown() override {
         window.reset();
@@ -182,7 +168,7 @@ TEST_F(DemoTest, UnplugAndReplugThroughTheBench) {
     EXPECT_TRUE(w.PlugButton->isEnabled());
     EXPECT_FALSE(w.UnplugButton->isEnabled());
     EXPECT_EQ(w.ConnectionValue->text(), QStringLiteral("unplugged"));
-    Events(); // the device-change notification
+    ProcessPendingEvents(); // the device-change notification
 
     Tick();
     EXPECT_EQ(Title(), QString::fromUtf8(NotFoundCaption));
@@ -193,7 +179,7 @@ TEST_F(DemoTest, UnplugAndReplugThroughTheBench) {
 
     w.PlugButton->click();
     EXPECT_TRUE(bench->InstrumentPlugged());
-    Events();
+    ProcessPendingEvents();
     const uint32_t fetchesBefore = bench->Instrument().Snapshot().Fetches;
     Connect();
     EXPECT_TRUE(form->Timer->isActive());
@@ -213,7 +199,7 @@ TEST_F(DemoTest, UnplugNoticedOnlyByTheFetchUntilTheNotificationIsHandled) {
     bench->UnplugInstrument();
     Tick(); // the held device still looks present: its fetch fails and leaves a zero record
     for (uint8_t b : ExchangeBuffer) ASSERT_EQ(b, 0);
-    Events();
+    ProcessPendingEvents();
     Tick();
     EXPECT_EQ(Title(), QString::fromUtf8(NotFoundCaption));
     EXPECT_FALSE(form->CheckBox1->isChecked());
