@@ -13,4 +13,7 @@ EFCreateError::EFCreateError(const QString& FileName, int SystemError)
     : EStreamError(QStringLiteral("Cannot create file \"%1\". %2")
                        .arg(FileName, QString::fromLocal8Bit(std::strerror(SystemError)))) {}
 
+EFOpenError::EFOpenError(const QString& FileName, const QString& SystemMessage)
+    : EStreamError(QStringLiteral("Cannot open file \"%1\". %2").arg(FileName, SystemMessage)) {}
+
 EWriteError::EWriteError() : EStreamError(QStringLiteral("Stream write error")) {}

@@ -54,6 +54,11 @@ public:
     EFCreateError(const QString& FileName, int SystemError);
 };
 
+class EFOpenError : public EStreamError {
+public:
+    EFOpenError(const QString& FileName, const QString& SystemMessage);
+};
+
 class EWriteError : public EStreamError {
 public:
     EWriteError();

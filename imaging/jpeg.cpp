@@ -1,7 +1,12 @@
 #include "jpeg.h"
 
+#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QIODevice>
+#include <QPainter>
+#include <QScreen>
 #include <algorithm>
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <exception>
@@ -33,6 +38,14 @@ struct TRowLayout {
 #ifdef JCS_EXTENSIONS
 constexpr TRowLayout kRows24{QImage::Format_BGR888, 3, JCS_EXT_BGR};
 
+// Decoded colour goes straight into 0xffRRGGBB pixels (the library fills the alpha byte).
+constexpr QImage::Format kDecodedFormat = QImage::Format_RGB32;
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+constexpr J_COLOR_SPACE kDecodedSpace = JCS_EXT_BGRA;
+#else
+constexpr J_COLOR_SPACE kDecodedSpace = JCS_EXT_ARGB;
+#endif
+
 // 32-bit pixels with the colour in the low three bytes (alpha, if any, is ignored, as the
 // conversion to 24 bits would) go in as they are, which spares the copy and conversion.
 std::optional<TRowLayout> DirectLayout(QImage::Format Format) {
@@ -46,6 +59,8 @@ std::optional<TRowLayout> DirectLayout(QImage::Format Format) {
 #else
 // A library without the extended colour spaces wants red first: convert straight to that order.
 constexpr TRowLayout kRows24{QImage::Format_RGB888, 3, JCS_RGB};
+constexpr QImage::Format kDecodedFormat = QImage::Format_RGB888;
+constexpr J_COLOR_SPACE kDecodedSpace = JCS_RGB;
 
 std::optional<TRowLayout> DirectLayout(QImage::Format) {
     return std::nullopt;
@@ -262,10 +277,224 @@ void TJPEGEncoder::Fail() {
     throw EJPEG(ErrorCode);
 }
 
+namespace {
+
+// What a decoding is asked for; compared to tell whether decoded pixels can be shared.
+struct TDecodeSettings {
+    TJPEGScale Scale;
+    bool Gray;
+    TJPEGPixelFormat PixelFormat;
+    TJPEGPerformance Performance;
+    bool Smoothing;
+    bool operator==(const TDecodeSettings&) const = default;
+};
+
+// How the decoded rows are laid out: the library writes straight into the bitmap's rows.
+enum class TOutput { Gray, Colour, Cmyk, Indexed };
+
+} // namespace
+
+// One decoding (or header reading) of held bytes. Like the encoder, it lives in the frame that
+// runs it, and the library leaves its calls by longjmp into Guarded.
+struct TJPEGDecoder {
+    jpeg_error_mgr Error{};
+    jpeg_source_mgr Source{};
+    jpeg_decompress_struct Info{};
+    std::jmp_buf Jump{};
+    int ErrorCode = 0;
+    const QByteArray Bytes;
+    TOutput Output = TOutput::Colour;
+    TDecodeSettings Wanted{};
+    std::array<QRgb, 256> Colours{};
+    int ColourCount = 0;
+    QImage Rows;
+
+    explicit TJPEGDecoder(const QByteArray& Data);
+    TJPEGDecoder(const TJPEGDecoder&) = delete;
+    TJPEGDecoder& operator=(const TJPEGDecoder&) = delete;
+    ~TJPEGDecoder() { jpeg_destroy(reinterpret_cast<j_common_ptr>(&Info)); }
+
+    void ReadHeader();
+    void Configure(const TDecodeSettings& Settings);
+    QImage Decode();
+    [[noreturn]] void Fail() const { throw EJPEG(ErrorCode); }
+
+    static TJPEGDecoder& Of(j_common_ptr Info) {
+        return *static_cast<TJPEGDecoder*>(Info->client_data);
+    }
+    [[noreturn]] static void ErrorExit(j_common_ptr Info);
+    static void InitSource(j_decompress_ptr) {}
+    static boolean FillInputBuffer(j_decompress_ptr Info);
+    static void SkipInputData(j_decompress_ptr Info, long Count);
+    static void TermSource(j_decompress_ptr) {}
+};
+
+TJPEGDecoder::TJPEGDecoder(const QByteArray& Data) : Bytes(Data) {
+    Info.err = jpeg_std_error(&Error);
+    Error.error_exit = ErrorExit;
+    Error.emit_message = TJPEGEncoder::EmitMessage;
+    Error.output_message = TJPEGEncoder::OutputMessage;
+    Error.format_message = TJPEGEncoder::FormatMessageText;
+    Error.reset_error_mgr = TJPEGEncoder::ResetErrorMgr;
+    Info.client_data = this;
+    Source.init_source = InitSource;
+    Source.fill_input_buffer = FillInputBuffer;
+    Source.skip_input_data = SkipInputData;
+    Source.resync_to_restart = jpeg_resync_to_restart;
+    Source.term_source = TermSource;
+    Source.next_input_byte = reinterpret_cast<const JOCTET*>(Bytes.constData());
+    Source.bytes_in_buffer = static_cast<std::size_t>(Bytes.size());
+}
+
+void TJPEGDecoder::ErrorExit(j_common_ptr Info) {
+    TJPEGDecoder& d = Of(Info);
+    d.ErrorCode = Info->err->msg_code;
+    std::longjmp(d.Jump, 1);
+}
+
+// All bytes are in the buffer from the start, so a call for more means the data ended early.
+// That is an error, not the library's usual warning and made-up end marker: a cut-off picture
+// must not pass for a whole one.
+boolean TJPEGDecoder::FillInputBuffer(j_decompress_ptr Info) {
+    ERREXIT(Info, Of(reinterpret_cast<j_common_ptr>(Info)).Bytes.isEmpty() ? JERR_INPUT_EMPTY
+                                                                           : JERR_INPUT_EOF);
+    return FALSE;
+}
+
+void TJPEGDecoder::SkipInputData(j_decompress_ptr Info, long Count) {
+    if (Count <= 0) return;
+    jpeg_source_mgr& src = *Info->src;
+    if (static_cast<unsigned long>(Count) > src.bytes_in_buffer) ERREXIT(Info, JERR_INPUT_EOF);
+    src.next_input_byte += Count;
+    src.bytes_in_buffer -= static_cast<std::size_t>(Count);
+}
+
+void TJPEGDecoder::ReadHeader() {
+    const bool ok = Guarded(Jump, [this] {
+        jpeg_CreateDecompress(&Info, JPEG_LIB_VERSION, sizeof(Info));
+        // jpeg_CreateDecompress clears everything but the error manager and client_data.
+        Info.src = &Source;
+        jpeg_read_header(&Info, TRUE);
+    });
+    if (!ok) Fail();
+}
+
+void TJPEGDecoder::Configure(const TDecodeSettings& Settings) {
+    Wanted = Settings;
+    switch (Info.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+        Output = TOutput::Gray;
+        break;
+    // The library turns these into CMYK only; Decode makes colours of that.
+    case JCS_CMYK:
+    case JCS_YCCK:
+        Output = TOutput::Cmyk;
+        break;
+    default:
+        Output = Settings.Gray ? TOutput::Gray : TOutput::Colour;
+        break;
+    }
+    // The quantiser's second pass wants three channels; CMYK is reduced by Qt afterwards.
+    const bool quantize = Settings.PixelFormat == jf8Bit && Output != TOutput::Cmyk;
+    const bool ok = Guarded(Jump, [this, &Settings, quantize] {
+        Info.scale_num = 1;
+        Info.scale_denom = 1u << Settings.Scale;
+        Info.do_block_smoothing = Settings.Smoothing ? TRUE : FALSE;
+        if (Settings.Performance == jpBestSpeed) {
+            Info.dct_method = JDCT_IFAST;
+            Info.do_fancy_upsampling = FALSE;
+            Info.two_pass_quantize = FALSE;
+            Info.dither_mode = JDITHER_ORDERED;
+        }
+        switch (Output) {
+        case TOutput::Gray:
+            Info.out_color_space = JCS_GRAYSCALE;
+            break;
+        case TOutput::Cmyk:
+            Info.out_color_space = JCS_CMYK;
+            break;
+        default:
+            Info.out_color_space = quantize ? JCS_RGB : kDecodedSpace;
+            break;
+        }
+        if (quantize) {
+            Info.quantize_colors = TRUE;
+            Info.desired_number_of_colors = 256;
+        }
+        jpeg_calc_output_dimensions(&Info);
+    });
+    if (!ok) Fail();
+    if (quantize) Output = TOutput::Indexed;
+}
+
+QImage TJPEGDecoder::Decode() {
+    if (!Guarded(Jump, [this] { jpeg_start_decompress(&Info); })) Fail();
+    const int width = static_cast<int>(Info.output_width);
+    const int height = static_cast<int>(Info.output_height);
+    switch (Output) {
+    case TOutput::Gray:
+        Rows = QImage(width, height, QImage::Format_Grayscale8);
+        break;
+    case TOutput::Indexed:
+        Rows = QImage(width, height, QImage::Format_Indexed8);
+        break;
+    // Four bytes a pixel, C M Y K, turned into 0xffRRGGBB in place below.
+    case TOutput::Cmyk:
+        Rows = QImage(width, height, QImage::Format_RGB32);
+        break;
+    case TOutput::Colour:
+        Rows = QImage(width, height, kDecodedFormat);
+        break;
+    }
+    if (Rows.isNull()) throw std::bad_alloc();
+    uchar* const top = Rows.bits();
+    const qsizetype stride = Rows.bytesPerLine();
+    const bool ok = Guarded(Jump, [this, top, stride] {
+        if (Output == TOutput::Indexed) {
+            ColourCount = std::min(Info.actual_number_of_colors, 256);
+            for (int i = 0; i < ColourCount; ++i) {
+                const auto at = [this, i](int c) {
+                    return static_cast<int>(
+                        Info.colormap[Info.out_color_components == 1 ? 0 : c][i]);
+                };
+                Colours[static_cast<std::size_t>(i)] = qRgb(at(0), at(1), at(2));
+            }
+        }
+        while (Info.output_scanline < Info.output_height) {
+            JSAMPROW row = top + static_cast<qsizetype>(Info.output_scanline) * stride;
+            jpeg_read_scanlines(&Info, &row, 1);
+        }
+        jpeg_finish_decompress(&Info);
+    });
+    if (!ok) Fail();
+    if (Output == TOutput::Indexed)
+        Rows.setColorTable(QList<QRgb>(Colours.begin(), Colours.begin() + ColourCount));
+    if (Output == TOutput::Cmyk) {
+        // Adobe's CMYK files, the usual kind, store the inks inverted: 255 is no ink.
+        for (int y = 0; y < height; ++y) {
+            auto* px = reinterpret_cast<QRgb*>(Rows.scanLine(y));
+            const uchar* ink = Rows.constScanLine(y);
+            for (int x = 0; x < width; ++x) {
+                const int c = ink[4 * x], m = ink[4 * x + 1], yel = ink[4 * x + 2],
+                          k = ink[4 * x + 3];
+                px[x] = qRgb(c * k / 255, m * k / 255, yel * k / 255);
+            }
+        }
+        if (Wanted.Gray)
+            Rows = Rows.convertToFormat(QImage::Format_Grayscale8);
+        else if (Wanted.PixelFormat == jf8Bit)
+            Rows = Rows.convertToFormat(QImage::Format_Indexed8);
+        if (Rows.isNull()) throw std::bad_alloc();
+    }
+    return std::move(Rows);
+}
+
 TJPEGImage::TJPEGImage()
     : FData(std::make_shared<TJPEGData>()), FQuality(JPEGDefaults.CompressionQuality),
       FGrayscaleOutput(JPEGDefaults.Grayscale),
-      FProgressiveOutput(JPEGDefaults.ProgressiveEncoding) {}
+      FProgressiveOutput(JPEGDefaults.ProgressiveEncoding), FScale(JPEGDefaults.Scale),
+      FPixelFormat(JPEGDefaults.PixelFormat), FPerformance(JPEGDefaults.Performance),
+      FSmoothing(JPEGDefaults.Smoothing) {}
 
 TJPEGImage::~TJPEGImage() = default;
 
@@ -273,15 +502,124 @@ void TJPEGImage::Assign(const QImage& Bitmap) {
     FData = std::make_shared<TJPEGData>();
     // A deep copy: the source may wrap memory its owner frees right after this call.
     FBitmap = Bitmap.copy();
+    FDecoded = false;
+    FNeedRecalc = true;
 }
 
 void TJPEGImage::Assign(const TJPEGImage& Source) {
     if (&Source == this) return;
     FData = Source.FData;
-    FBitmap = Source.FBitmap;
+    // Pixels decoded at other settings would not be what this image shows.
+    const bool keep = !Source.FDecoded || DecodesLike(Source);
+    FBitmap = keep ? Source.FBitmap : QImage();
+    FDecoded = keep && Source.FDecoded;
+    FNeedRecalc = true;
+    FPaletteModified = FDecoded && FBitmap.format() == QImage::Format_Indexed8;
+}
+
+bool TJPEGImage::DecodesLike(const TJPEGImage& Other) const {
+    const auto settings = [](const TJPEGImage& i) {
+        return TDecodeSettings{i.FScale, i.FGrayscaleOutput, i.FPixelFormat, i.FPerformance,
+                               i.FSmoothing};
+    };
+    return settings(*this) == settings(Other);
+}
+
+void TJPEGImage::LoadFromStream(QIODevice& Stream) {
+    const QByteArray bytes = Stream.readAll();
+    TJPEGDecoder d(bytes);
+    d.ReadHeader();
+    auto data = std::make_shared<TJPEGData>();
+    data->FBytes = bytes;
+    data->FWidth = static_cast<int>(d.Info.image_width);
+    data->FHeight = static_cast<int>(d.Info.image_height);
+    data->FGrayscale = d.Info.jpeg_color_space == JCS_GRAYSCALE;
+    FProgressiveOutput = d.Info.progressive_mode != FALSE;
+    FData = std::move(data);
+    FBitmap = QImage();
+    FDecoded = false;
+    FNeedRecalc = true;
+}
+
+void TJPEGImage::DIBNeeded() {
+    if (!FBitmap.isNull() || !FData->HasBytes() || FData->FBytes->isEmpty()) return;
+    TJPEGDecoder d(*FData->FBytes);
+    d.ReadHeader();
+    d.Configure({FScale, FGrayscaleOutput, FPixelFormat, FPerformance, FSmoothing});
+    FBitmap = d.Decode();
+    FDecoded = true;
+    FScaledWidth = FBitmap.width();
+    FScaledHeight = FBitmap.height();
+    FNeedRecalc = false;
+    if (FBitmap.format() == QImage::Format_Indexed8) FPaletteModified = true;
+}
+
+QImage TJPEGImage::ToBitmap() {
+    DIBNeeded();
+    return FBitmap;
+}
+
+void TJPEGImage::Draw(QPainter& Painter, const QRect& Rect) {
+    DIBNeeded();
+    if (FBitmap.isNull()) return;
+    Painter.drawImage(Rect, FBitmap);
+    FPaletteModified = false;
+}
+
+void TJPEGImage::CalcOutputDimensions() const {
+    if (!FNeedRecalc) return;
+    FScaledWidth = FScaledHeight = 0;
+    if (FData->HasBytes() && !FData->FBytes->isEmpty()) {
+        TJPEGDecoder d(*FData->FBytes);
+        d.ReadHeader();
+        d.Configure({FScale, FGrayscaleOutput, FPixelFormat, FPerformance, FSmoothing});
+        FScaledWidth = static_cast<int>(d.Info.output_width);
+        FScaledHeight = static_cast<int>(d.Info.output_height);
+    }
+    FNeedRecalc = false;
+}
+
+void TJPEGImage::DecodeSettingChanged(bool SizeChanges) {
+    if (FDecoded) {
+        FBitmap = QImage();
+        FDecoded = false;
+    }
+    if (SizeChanges) FNeedRecalc = true;
+}
+
+void TJPEGImage::SetGrayscaleOutput(bool Value) {
+    if (Value == FGrayscaleOutput) return;
+    FGrayscaleOutput = Value;
+    DecodeSettingChanged(false);
+}
+
+void TJPEGImage::SetScale(TJPEGScale Value) {
+    if (Value == FScale) return;
+    FScale = Value;
+    DecodeSettingChanged(true);
+}
+
+void TJPEGImage::SetPixelFormat(TJPEGPixelFormat Value) {
+    if (Value == FPixelFormat) return;
+    FPixelFormat = Value;
+    DecodeSettingChanged(false);
+}
+
+void TJPEGImage::SetPerformance(TJPEGPerformance Value) {
+    if (Value == FPerformance) return;
+    FPerformance = Value;
+    DecodeSettingChanged(false);
+}
+
+void TJPEGImage::SetSmoothing(bool Value) {
+    if (Value == FSmoothing) return;
+    FSmoothing = Value;
+    DecodeSettingChanged(false);
 }
 
 void TJPEGImage::Compress() {
+    // Loaded bytes not decoded yet: encode the picture they hold, not an empty one.
+    DIBNeeded();
     ++FCompressCount;
     if (FData->HasBytes()) FData = std::make_shared<TJPEGData>();
     const std::shared_ptr<TJPEGData> data = FData;
@@ -352,11 +690,17 @@ void TJPEGImage::SaveToFile(const QString& FileName) {
 }
 
 int TJPEGImage::Width() const {
-    return FBitmap.isNull() ? FData->Width() : FBitmap.width();
+    if (!FBitmap.isNull()) return FBitmap.width();
+    if (!FData->HasBytes()) return FData->Width();
+    CalcOutputDimensions();
+    return FScaledWidth;
 }
 
 int TJPEGImage::Height() const {
-    return FBitmap.isNull() ? FData->Height() : FBitmap.height();
+    if (!FBitmap.isNull()) return FBitmap.height();
+    if (!FData->HasBytes()) return FData->Height();
+    CalcOutputDimensions();
+    return FScaledHeight;
 }
 
 void TJPEGImage::SetWidth(int) {
@@ -374,3 +718,29 @@ bool TJPEGImage::Empty() const {
 void TJPEGImage::Progress(TProgressStage Stage, int PercentDone) {
     if (FOnProgress) FOnProgress(*this, Stage, PercentDone);
 }
+
+namespace {
+
+std::unique_ptr<TGraphic> NewJPEGImage() {
+    return std::make_unique<TJPEGImage>();
+}
+
+void UnregisterJPEGImage() {
+    UnregisterGraphicClass(NewJPEGImage);
+}
+
+// Runs when the application object is made, and undone when it goes.
+void RegisterJPEGImage() {
+    // A palette helps only a screen that shows 256 colours or fewer.
+    if (const QScreen* screen = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
+                                    ? QGuiApplication::primaryScreen()
+                                    : nullptr)
+        JPEGDefaults.PixelFormat = screen->depth() <= 8 ? jf8Bit : jf24Bit;
+    RegisterFileFormat(QStringLiteral("jpeg"), QStringLiteral("JPEG Image File"), NewJPEGImage);
+    RegisterFileFormat(QStringLiteral("jpg"), QStringLiteral("JPEG Image File"), NewJPEGImage);
+    qAddPostRoutine(UnregisterJPEGImage);
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(RegisterJPEGImage)

@@ -1,9 +1,11 @@
 // The JPEG picture: keeps a bitmap and turns it into JPEG bytes on the first save, through
 // libjpeg (interface version 62). The bytes are kept, so later saves write them again without
-// encoding, and images assigned from one another share them.
+// encoding, and images assigned from one another share them. A loaded picture keeps the file's
+// bytes and is decoded only when its pixels are first needed, at the image's decode settings.
 #pragma once
 
 #include "Exceptions.h"
+#include "Graphics.h"
 #include "SafeFile.h"
 
 #include <QByteArray>
@@ -21,14 +23,26 @@ enum TProgressStage { psStarting, psRunning, psEnding };
 
 class TJPEGImage;
 
+// Decoded size relative to the picture's.
+enum TJPEGScale { jsFullSize, jsHalf, jsQuarter, jsEighth };
+// jf8Bit decodes to at most 256 colours with a colour table.
+enum TJPEGPixelFormat { jf24Bit, jf8Bit };
+// jpBestSpeed: the fast integer inverse DCT, plain upsampling, one-pass ordered dithering.
+enum TJPEGPerformance { jpBestQuality, jpBestSpeed };
+
 using TProgressEvent =
     std::function<void(TJPEGImage& Sender, TProgressStage Stage, int PercentDone)>;
 
-// Settings every new image starts with.
+// Settings every new image starts with. PixelFormat becomes jf8Bit at start when the screen
+// shows 256 colours or fewer.
 struct TJPEGDefaults {
     std::uint8_t CompressionQuality = 90;
     bool Grayscale = false;
     bool ProgressiveEncoding = false;
+    TJPEGPixelFormat PixelFormat = jf24Bit;
+    TJPEGPerformance Performance = jpBestQuality;
+    TJPEGScale Scale = jsFullSize;
+    bool Smoothing = true;
 };
 
 extern TJPEGDefaults JPEGDefaults;
@@ -38,6 +52,8 @@ class TJPEGData {
 public:
     // False until an encoding has completed; an empty picture encodes to zero bytes.
     bool HasBytes() const { return FBytes.has_value(); }
+    // Of the whole picture, also when it is decoded at a smaller scale. A loaded picture takes
+    // them from its header; its grayscale flag says whether the file has a single gray channel.
     QByteArray Bytes() const { return FBytes.value_or(QByteArray()); }
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
@@ -52,17 +68,30 @@ private:
     bool FGrayscale = false;
 };
 
-class TJPEGImage {
+class TJPEGImage : public TGraphic {
 public:
     TJPEGImage();
-    TJPEGImage(const TJPEGImage&) = delete;
-    TJPEGImage& operator=(const TJPEGImage&) = delete;
-    virtual ~TJPEGImage();
+    ~TJPEGImage() override;
 
     // Keeps a private copy of Bitmap and drops any encoded bytes.
     void Assign(const QImage& Bitmap);
-    // Shares Source's encoded bytes and copies its bitmap.
+    // Shares Source's encoded bytes and copies its bitmap (a decoded one only when this image
+    // decodes with the same settings).
     void Assign(const TJPEGImage& Source);
+
+    // Takes the rest of the stream as the picture's bytes and reads their header: size,
+    // grayscale and ProgressiveOutput (whether the file has several scans) are known at once,
+    // the pixels are decoded when first needed. EJPEG for a header the library refuses; the
+    // image is then unchanged.
+    void LoadFromStream(QIODevice& Stream) override;
+
+    // Decodes the loaded bytes unless the pixels are there already. EJPEG when the data is
+    // corrupt or ends early.
+    void DIBNeeded();
+    // The picture's pixels (decoded first when needed): the loaded picture at the decode
+    // settings, or the assigned bitmap.
+    QImage ToBitmap();
+    void Draw(QPainter& Painter, const QRect& Rect) override;
 
     // Encodes the bitmap now, replacing any bytes held. EAbort from the progress callback ends
     // it quietly with no bytes; every other failure reaches the caller and leaves no bytes.
@@ -70,25 +99,44 @@ public:
 
     // Encodes when no bytes are held yet, then writes them all. Writes nothing after an
     // aborted encoding. EWriteError when the device takes fewer bytes.
-    void SaveToStream(QIODevice& Stream);
+    void SaveToStream(QIODevice& Stream) override;
 
     // Encodes first, then replaces the file as a whole (see ReplaceFileContents). An aborted
     // encoding creates no file; a failed save leaves an existing file untouched.
-    void SaveToFile(const QString& FileName);
+    void SaveToFile(const QString& FileName) override;
 
-    int Width() const;
-    int Height() const;
+    // The bitmap's size, or, for undecoded bytes, the size they decode to at Scale (from the
+    // header, without decoding).
+    int Width() const override;
+    int Height() const override;
     // The size follows the bitmap; both raise EInvalidGraphicOperation.
     void SetWidth(int Value);
     void SetHeight(int Value);
-    bool Empty() const;
+    bool Empty() const override;
 
     std::uint8_t Quality() const { return FQuality; }
     void SetQuality(std::uint8_t Value) { FQuality = Value; }
+    // Writes one gray channel, and decodes to gray.
     bool GrayscaleOutput() const { return FGrayscaleOutput; }
-    void SetGrayscaleOutput(bool Value) { FGrayscaleOutput = Value; }
+    void SetGrayscaleOutput(bool Value);
+    // The held bytes have a single gray channel.
+    bool Grayscale() const { return FData->Grayscale(); }
     bool ProgressiveOutput() const { return FProgressiveOutput; }
     void SetProgressiveOutput(bool Value) { FProgressiveOutput = Value; }
+
+    // Decode settings. Changing one drops decoded pixels (never an assigned bitmap).
+    TJPEGScale Scale() const { return FScale; }
+    void SetScale(TJPEGScale Value);
+    TJPEGPixelFormat PixelFormat() const { return FPixelFormat; }
+    void SetPixelFormat(TJPEGPixelFormat Value);
+    TJPEGPerformance Performance() const { return FPerformance; }
+    void SetPerformance(TJPEGPerformance Value);
+    bool Smoothing() const { return FSmoothing; }
+    void SetSmoothing(bool Value);
+
+    // Set whenever decoding gives the bitmap a new colour table (8-bit output), cleared by
+    // Draw: a viewer that caches converted pixmaps rebuilds them while it is set.
+    bool PaletteModified() const { return FPaletteModified; }
 
     const TProgressEvent& OnProgress() const { return FOnProgress; }
     void SetOnProgress(TProgressEvent Value) { FOnProgress = std::move(Value); }
@@ -117,12 +165,26 @@ private:
     friend struct TJPEGEncoder;
 
     void Encode(const std::shared_ptr<TJPEGData>& Data);
+    bool DecodesLike(const TJPEGImage& Other) const;
+    void DecodeSettingChanged(bool SizeChanges);
+    void CalcOutputDimensions() const;
 
     std::shared_ptr<TJPEGData> FData;
     QImage FBitmap;
+    // FBitmap was decoded from FData's bytes, so it can be decoded again.
+    bool FDecoded = false;
+    // Size the bytes decode to at FScale, valid while FNeedRecalc is false.
+    mutable int FScaledWidth = 0;
+    mutable int FScaledHeight = 0;
+    mutable bool FNeedRecalc = true;
+    bool FPaletteModified = false;
     std::uint8_t FQuality;
     bool FGrayscaleOutput;
     bool FProgressiveOutput;
+    TJPEGScale FScale;
+    TJPEGPixelFormat FPixelFormat;
+    TJPEGPerformance FPerformance;
+    bool FSmoothing;
     TProgressEvent FOnProgress;
     int FCompressCount = 0;
     qsizetype FEncodedSizeLimit = 0;
