@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Build the libFuzzer targets (clang, ASan, UBSan) and run each for a bounded time.
 #   tools/fuzz.sh [seconds] [target ...]     default 60 seconds each, every target
-# Targets: descriptor spin_edit poll_tick hid_layer. Seeds come from fuzz/corpus/<target>/ and
+# Targets: the default list below. Seeds come from fuzz/corpus/<target>/ and
 # are only read; inputs found on the way go to <build>/corpus/<target>/, and a crashing input to
 # <build>/artifacts/<target>/. Prints executions and findings per target; exits non-zero when a
 # target found something. ORMELIX_FUZZ_BUILD_DIR chooses the folder (default build-fuzz).
@@ -13,7 +13,7 @@ jobs=${ORMELIX_JOBS:-$(nproc)}
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(descriptor spin_edit poll_tick hid_layer)
+[ ${#targets[@]} -gt 0 ] || targets=(descriptor spin_edit poll_tick hid_layer jpeg_decoder)
 
 CC=clang CXX=clang++ cmake -S "$here/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$jobs" --target $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null
@@ -37,6 +37,7 @@ for t in "${targets[@]}"; do
     max_len=4096
     [ "$t" = poll_tick ] && max_len=2100
     [ "$t" = spin_edit ] && max_len=256
+    [ "$t" = jpeg_decoder ] && max_len=16384
     log=$build/fuzz-$t.log
     rc=0
     # -timeout: an input running longer than 10 s counts as a hang.
