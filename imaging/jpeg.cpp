@@ -316,7 +316,9 @@ struct TJPEGDecoder {
 
     void ReadHeader();
     void Configure(const TDecodeSettings& Settings);
-    QImage Decode();
+    // Pass, when given, sees the picture after each scan of a multi-scan file (not for 8-bit or
+    // CMYK output) with the share of the bytes read so far.
+    QImage Decode(const std::function<void(const QImage&, int)>& Pass = {});
     [[noreturn]] void Fail() const { throw EJPEG(ErrorCode); }
 
     static TJPEGDecoder& Of(j_common_ptr Info) {
@@ -427,8 +429,15 @@ void TJPEGDecoder::Configure(const TDecodeSettings& Settings) {
     if (quantize) Output = TOutput::Indexed;
 }
 
-QImage TJPEGDecoder::Decode() {
-    if (!Guarded(Jump, [this] { jpeg_start_decompress(&Info); })) Fail();
+QImage TJPEGDecoder::Decode(const std::function<void(const QImage&, int)>& Pass) {
+    const bool wanted = Pass && (Output == TOutput::Gray || Output == TOutput::Colour);
+    bool incremental = false;
+    if (!Guarded(Jump, [this, wanted, &incremental] {
+            incremental = wanted && jpeg_has_multiple_scans(&Info);
+            Info.buffered_image = incremental ? TRUE : FALSE;
+            jpeg_start_decompress(&Info);
+        }))
+        Fail();
     const int width = static_cast<int>(Info.output_width);
     const int height = static_cast<int>(Info.output_height);
     switch (Output) {
@@ -449,7 +458,27 @@ QImage TJPEGDecoder::Decode() {
     if (Rows.isNull()) throw std::bad_alloc();
     uchar* const top = Rows.bits();
     const qsizetype stride = Rows.bytesPerLine();
-    const bool ok = Guarded(Jump, [this, top, stride] {
+    const auto readRows = [this, top, stride] {
+        while (Info.output_scanline < Info.output_height) {
+            JSAMPROW row = top + static_cast<qsizetype>(Info.output_scanline) * stride;
+            jpeg_read_scanlines(&Info, &row, 1);
+        }
+    };
+    // One output pass per scan; the last one, made once all input is read, is the whole picture.
+    for (bool complete = !incremental; !complete;) {
+        if (!Guarded(Jump, [this, &readRows, &complete] {
+                jpeg_start_output(&Info, Info.input_scan_number);
+                readRows();
+                jpeg_finish_output(&Info);
+                complete = jpeg_input_complete(&Info);
+            }))
+            Fail();
+        if (!complete)
+            Pass(Rows,
+                 static_cast<int>((Bytes.size() - static_cast<qsizetype>(Source.bytes_in_buffer)) *
+                                  100 / Bytes.size()));
+    }
+    const bool ok = Guarded(Jump, [this, &readRows, incremental] {
         if (Output == TOutput::Indexed) {
             ColourCount = std::min(Info.actual_number_of_colors, 256);
             for (int i = 0; i < ColourCount; ++i) {
@@ -460,10 +489,7 @@ QImage TJPEGDecoder::Decode() {
                 Colours[static_cast<std::size_t>(i)] = qRgb(at(0), at(1), at(2));
             }
         }
-        while (Info.output_scanline < Info.output_height) {
-            JSAMPROW row = top + static_cast<qsizetype>(Info.output_scanline) * stride;
-            jpeg_read_scanlines(&Info, &row, 1);
-        }
+        if (!incremental) readRows();
         jpeg_finish_decompress(&Info);
     });
     if (!ok) Fail();
@@ -494,7 +520,7 @@ TJPEGImage::TJPEGImage()
       FGrayscaleOutput(JPEGDefaults.Grayscale),
       FProgressiveOutput(JPEGDefaults.ProgressiveEncoding), FScale(JPEGDefaults.Scale),
       FPixelFormat(JPEGDefaults.PixelFormat), FPerformance(JPEGDefaults.Performance),
-      FSmoothing(JPEGDefaults.Smoothing) {}
+      FSmoothing(JPEGDefaults.Smoothing), FProgressiveDisplay(JPEGDefaults.ProgressiveDisplay) {}
 
 TJPEGImage::~TJPEGImage() = default;
 
@@ -543,15 +569,48 @@ void TJPEGImage::LoadFromStream(QIODevice& Stream) {
 
 void TJPEGImage::DIBNeeded() {
     if (!FBitmap.isNull() || !FData->HasBytes() || FData->FBytes->isEmpty()) return;
+    const TDecodeSettings settings{FScale, FGrayscaleOutput, FPixelFormat, FPerformance,
+                                   FSmoothing};
     TJPEGDecoder d(*FData->FBytes);
     d.ReadHeader();
-    d.Configure({FScale, FGrayscaleOutput, FPixelFormat, FPerformance, FSmoothing});
-    FBitmap = d.Decode();
+    d.Configure(settings);
+    std::function<void(const QImage&, int)> pass;
+    if (FProgressiveDisplay)
+        pass = [this](const QImage& Part, int Percent) {
+            FBitmap = Part.copy();
+            FDecoded = true;
+            Progress(psRunning, Percent);
+        };
+    QImage decoded;
+    try {
+        Progress(psStarting, 0);
+        decoded = d.Decode(pass);
+    } catch (...) {
+        FBitmap = QImage();
+        FDecoded = false;
+        try {
+            Progress(psEnding, 0);
+        } catch (...) {}
+        try {
+            throw;
+        } catch (const EAbort&) {
+            return;
+        }
+    }
+    // A progress callback that changed a setting wants another picture, decoded when needed.
+    if (settings !=
+        TDecodeSettings{FScale, FGrayscaleOutput, FPixelFormat, FPerformance, FSmoothing}) {
+        FBitmap = QImage();
+        FDecoded = false;
+        return;
+    }
+    FBitmap = std::move(decoded);
     FDecoded = true;
     FScaledWidth = FBitmap.width();
     FScaledHeight = FBitmap.height();
     FNeedRecalc = false;
     if (FBitmap.format() == QImage::Format_Indexed8) FPaletteModified = true;
+    Progress(psEnding, 100);
 }
 
 QImage TJPEGImage::ToBitmap() {

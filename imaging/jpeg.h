@@ -43,6 +43,7 @@ struct TJPEGDefaults {
     TJPEGPerformance Performance = jpBestQuality;
     TJPEGScale Scale = jsFullSize;
     bool Smoothing = true;
+    bool ProgressiveDisplay = false;
 };
 
 extern TJPEGDefaults JPEGDefaults;
@@ -85,8 +86,9 @@ public:
     // image is then unchanged.
     void LoadFromStream(QIODevice& Stream) override;
 
-    // Decodes the loaded bytes unless the pixels are there already. EJPEG when the data is
-    // corrupt or ends early.
+    // Decodes the loaded bytes unless the pixels are there already, with progress reports
+    // like an encoding. EJPEG when the data is corrupt or ends early; EAbort from the progress
+    // callback ends it quietly without pixels.
     void DIBNeeded();
     // The picture's pixels (decoded first when needed): the loaded picture at the decode
     // settings, or the assigned bitmap.
@@ -133,6 +135,10 @@ public:
     void SetPerformance(TJPEGPerformance Value);
     bool Smoothing() const { return FSmoothing; }
     void SetSmoothing(bool Value);
+    // Incremental display: while a multi-scan file decodes, Bitmap() holds the picture so far
+    // at every running progress report (24-bit and gray output only).
+    bool ProgressiveDisplay() const { return FProgressiveDisplay; }
+    void SetProgressiveDisplay(bool Value) { FProgressiveDisplay = Value; }
 
     // Set whenever decoding gives the bitmap a new colour table (8-bit output), cleared by
     // Draw: a viewer that caches converted pixmaps rebuilds them while it is set.
@@ -185,6 +191,7 @@ private:
     TJPEGPixelFormat FPixelFormat;
     TJPEGPerformance FPerformance;
     bool FSmoothing;
+    bool FProgressiveDisplay;
     TProgressEvent FOnProgress;
     int FCompressCount = 0;
     qsizetype FEncodedSizeLimit = 0;

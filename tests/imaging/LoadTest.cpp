@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -175,6 +176,42 @@ TEST(JpegDecode, SettingsShapeTheDecodedPicture) {
     EXPECT_TRUE(best.Bitmap().isNull());
     EXPECT_EQ(best.Width(), 130);
     EXPECT_EQ(best.ToBitmap().size(), QSize(130, 89));
+}
+
+TEST(JpegDecode, IncrementalDisplayShowsThePictureAfterEachScan) {
+    const QImage original = ConsoleLike();
+    const QByteArray bytes = Encoded(original, 75, false, true);
+    TJPEGImage plain;
+    Load(plain, bytes);
+
+    TJPEGImage jpeg;
+    jpeg.SetProgressiveDisplay(true);
+    Load(jpeg, bytes);
+    std::vector<TProgressStage> stages;
+    std::vector<int> percents;
+    std::vector<double> errors;
+    jpeg.SetOnProgress([&](TJPEGImage& Sender, TProgressStage Stage, int Percent) {
+        stages.push_back(Stage);
+        percents.push_back(Percent);
+        if (Stage == psRunning) errors.push_back(MeanError(Sender.Bitmap(), original));
+    });
+    EXPECT_EQ(jpeg.ToBitmap(), plain.ToBitmap());
+    // The library's progression for three channels has ten scans: nine pictures before the last.
+    ASSERT_EQ(stages.size(), 11u);
+    EXPECT_EQ(stages.front(), psStarting);
+    EXPECT_EQ(stages.back(), psEnding);
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_GT(errors.front(), 2 * errors.back()) << "each scan refines the picture";
+
+    // An abort from a report ends the decoding quietly, without pixels.
+    TJPEGImage aborted;
+    aborted.SetProgressiveDisplay(true);
+    Load(aborted, bytes);
+    aborted.SetOnProgress([](TJPEGImage&, TProgressStage Stage, int) {
+        if (Stage == psRunning) throw EAbort();
+    });
+    EXPECT_TRUE(aborted.ToBitmap().isNull());
 }
 
 TEST(JpegDecode, AssignedBitmapIsKeptAndSharedDataDecodesOnce) {
