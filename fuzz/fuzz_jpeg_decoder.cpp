@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     jpeg.SetPerformance(settings & 8 ? jpBestSpeed : jpBestQuality);
     jpeg.SetSmoothing(settings & 16);
     jpeg.SetPixelFormat(settings & 32 ? jf8Bit : jf24Bit);
+    jpeg.SetProgressiveDisplay(settings & 64);
     try {
         jpeg.LoadFromStream(file);
     } catch (const EJPEG&) {
@@ -33,9 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         fuzz::Fail("the decoded size exceeds the picture");
     // Headers may announce pictures of gigabytes; the pixels of those are not worth the memory.
     if (static_cast<int64_t>(jpeg.Data()->Width()) * jpeg.Data()->Height() > (1 << 22)) return 0;
+    int reports = 0;
+    jpeg.SetOnProgress([&](TJPEGImage& Sender, TProgressStage Stage, int) {
+        if (Stage == psRunning && Sender.Bitmap().size() != QSize(width, height))
+            fuzz::Fail("a partial picture of another size");
+        // Now and then a viewer gives up half-way.
+        if (++reports == 3) throw EAbort();
+    });
     try {
         const QImage bitmap = jpeg.ToBitmap();
-        if (bitmap.size() != QSize(width, height)) fuzz::Fail("decoded size differs from header");
+        if (bitmap.isNull() != (reports == 3)) fuzz::Fail("pixels after an abort, or none without");
+        if (!bitmap.isNull() && bitmap.size() != QSize(width, height))
+            fuzz::Fail("decoded size differs from header");
         QImage canvas(16, 16, QImage::Format_RGB32);
         QPainter painter(&canvas);
         jpeg.Draw(painter, canvas.rect());

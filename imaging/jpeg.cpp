@@ -569,6 +569,15 @@ void TJPEGImage::LoadFromStream(QIODevice& Stream) {
 
 void TJPEGImage::DIBNeeded() {
     if (!FBitmap.isNull() || !FData->HasBytes() || FData->FBytes->isEmpty()) return;
+    try {
+        Decode();
+    } catch (const EAbort&) {
+        FBitmap = QImage();
+        FDecoded = false;
+    }
+}
+
+void TJPEGImage::Decode() {
     const TDecodeSettings settings{FScale, FGrayscaleOutput, FPixelFormat, FPerformance,
                                    FSmoothing};
     TJPEGDecoder d(*FData->FBytes);
@@ -588,28 +597,25 @@ void TJPEGImage::DIBNeeded() {
     } catch (...) {
         FBitmap = QImage();
         FDecoded = false;
+        // The failure that ended the decoding is the one the caller hears about.
         try {
             Progress(psEnding, 0);
         } catch (...) {}
-        try {
-            throw;
-        } catch (const EAbort&) {
-            return;
-        }
+        throw;
     }
     // A progress callback that changed a setting wants another picture, decoded when needed.
-    if (settings !=
+    if (settings ==
         TDecodeSettings{FScale, FGrayscaleOutput, FPixelFormat, FPerformance, FSmoothing}) {
+        FBitmap = std::move(decoded);
+        FDecoded = true;
+        FScaledWidth = FBitmap.width();
+        FScaledHeight = FBitmap.height();
+        FNeedRecalc = false;
+        if (FBitmap.format() == QImage::Format_Indexed8) FPaletteModified = true;
+    } else {
         FBitmap = QImage();
         FDecoded = false;
-        return;
     }
-    FBitmap = std::move(decoded);
-    FDecoded = true;
-    FScaledWidth = FBitmap.width();
-    FScaledHeight = FBitmap.height();
-    FNeedRecalc = false;
-    if (FBitmap.format() == QImage::Format_Indexed8) FPaletteModified = true;
     Progress(psEnding, 100);
 }
 
@@ -790,11 +796,16 @@ void UnregisterJPEGImage() {
 
 // Runs when the application object is made, and undone when it goes.
 void RegisterJPEGImage() {
-    // A palette helps only a screen that shows 256 colours or fewer.
-    if (const QScreen* screen = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
-                                    ? QGuiApplication::primaryScreen()
-                                    : nullptr)
-        JPEGDefaults.PixelFormat = screen->depth() <= 8 ? jf8Bit : jf24Bit;
+    // A palette helps only a screen that shows 256 colours or fewer. The screens are known
+    // once the application object is complete, before it handles its first event.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+                if (const QScreen* screen = QGuiApplication::primaryScreen())
+                    JPEGDefaults.PixelFormat = screen->depth() <= 8 ? jf8Bit : jf24Bit;
+        },
+        Qt::QueuedConnection);
     RegisterFileFormat(QStringLiteral("jpeg"), QStringLiteral("JPEG Image File"), NewJPEGImage);
     RegisterFileFormat(QStringLiteral("jpg"), QStringLiteral("JPEG Image File"), NewJPEGImage);
     qAddPostRoutine(UnregisterJPEGImage);

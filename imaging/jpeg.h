@@ -171,6 +171,7 @@ private:
     friend struct TJPEGEncoder;
 
     void Encode(const std::shared_ptr<TJPEGData>& Data);
+    void Decode();
     bool DecodesLike(const TJPEGImage& Other) const;
     void DecodeSettingChanged(bool SizeChanges);
     void CalcOutputDimensions() const;
