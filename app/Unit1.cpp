@@ -18,6 +18,7 @@
 #include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -104,20 +105,14 @@ QString FormatVolts(long double Volts, int Decimals) {
     // mantissa holds d0 d1 ... d17 with the value d0.d1d2... × 10^exponent.
     const int pointAt = exponent + 1;    // digits before the decimal point
     const int keep = pointAt + Decimals; // digits kept
-    std::string kept;
-    bool roundUp = false;
-    if (keep < 0) {
-        kept = "";
-    } else {
-        if (keep < static_cast<int>(mantissa.size())) {
-            kept = mantissa.substr(0, keep);
-            roundUp = mantissa[keep] >= '5';
-        } else {
-            kept = mantissa + std::string(keep - mantissa.size(), '0');
-        }
-    }
-    // kept now stands for the value scaled by 10^Decimals, as an integer string.
-    if (kept.empty()) kept = "0";
+    // kept stands for the value scaled by 10^Decimals, as an integer string: the digits kept,
+    // padded with zeros, and "0" when nothing is kept. Built in place: GCC 12 at -O3 sees a false
+    // overlap in assignments of literals to it.
+    std::string kept(static_cast<size_t>(std::max(keep, 1)), '0');
+    const size_t available = mantissa.size();
+    if (keep > 0) mantissa.copy(kept.data(), std::min(static_cast<size_t>(keep), available));
+    const bool roundUp =
+        keep >= 0 && static_cast<size_t>(keep) < available && mantissa[keep] >= '5';
     if (roundUp) {
         int i = static_cast<int>(kept.size()) - 1;
         for (; i >= 0; --i) {
