@@ -3,6 +3,7 @@
 #include "JvHidControllerClass.h"
 #include "QtHidEventLoop.h"
 #include "RXSpin.h"
+#include "SeriesFolder.h"
 #include "jpeg.h"
 
 #include <QAbstractItemView>
@@ -15,6 +16,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
@@ -148,6 +150,9 @@ TOrmelix_Control_Form::TOrmelix_Control_Form(QWidget* Parent)
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     Ormelix_Control_Form = this;
     ProgramFolder = [] { return QCoreApplication::applicationDirPath(); };
+    PicturesFolder = [] {
+        return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    };
     Pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     createControls();
     FormCreate(this);
@@ -507,7 +512,9 @@ void TOrmelix_Control_Form::TimerTimer(QObject*) {
 }
 
 QString TOrmelix_Control_Form::SeriesFolderName() const {
-    return QDir(ProgramFolder()).filePath(Now().toString(QStringLiteral("ddMMyy_HHmmss")));
+    // An installed program's folder is not the user's to write: the series would be lost there.
+    const QString root = SeriesRoot(ProgramFolder(), PicturesFolder());
+    return QDir(root).filePath(Now().toString(QStringLiteral("ddMMyy_HHmmss")));
 }
 
 void TOrmelix_Control_Form::CheckBox2Click(QObject*) {
