@@ -8,11 +8,12 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_CONTACT "Ormelix Console developers <ormelix@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console for the Ormelix two-channel USB instrument")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Shows the two signals of the Ormelix USB HID measuring instrument with a volt grid,\n\
-markers and cursor, prints their voltages, sends the instrument its commands and saves\n\
-pictures of a series of sweeps. With ormelix-demo (the console on a virtual instrument),\n\
-ormelix-hidlist (what the console can see) and ormelix-sim (a virtual instrument plugged in\n\
-over USB/IP), the udev rule that gives the logged-in user access to the instrument, and a\n\
+  "Shows the two signals of the Ormelix USB HID measuring instrument with a\n\
+volt grid, markers and cursor, prints their voltages, sends the instrument\n\
+its commands and saves pictures of a series of sweeps. With ormelix-demo\n\
+(the console on a virtual instrument), ormelix-hidlist (what the console\n\
+can see), ormelix-sim (a virtual instrument plugged in over USB/IP), the\n\
+udev rule that gives the logged-in user access to the instrument, and a\n\
 desktop entry.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
