@@ -8,7 +8,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${ORMELIX_DEB_BUILD_DIR:-$here/build-deb}
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev dpkg-dev)
+# dpkg-dev and file: CPack finds the shared libraries the programs need with them.
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

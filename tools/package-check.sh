@@ -20,7 +20,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 2
 fi
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev
-          libgtest-dev libgmock-dev dpkg-dev lintian desktop-file-utils locales)
+          libgtest-dev libgmock-dev dpkg-dev file lintian desktop-file-utils locales)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
