@@ -3,6 +3,7 @@
 #include "JvHidControllerClass.h"
 #include "QtHidEventLoop.h"
 #include "RXSpin.h"
+#include "SeriesFolder.h"
 #include "jpeg.h"
 
 #include <QAbstractItemView>
@@ -15,9 +16,11 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -104,20 +107,14 @@ QString FormatVolts(long double Volts, int Decimals) {
     // mantissa holds d0 d1 ... d17 with the value d0.d1d2... × 10^exponent.
     const int pointAt = exponent + 1;    // digits before the decimal point
     const int keep = pointAt + Decimals; // digits kept
-    std::string kept;
-    bool roundUp = false;
-    if (keep < 0) {
-        kept = "";
-    } else {
-        if (keep < static_cast<int>(mantissa.size())) {
-            kept = mantissa.substr(0, keep);
-            roundUp = mantissa[keep] >= '5';
-        } else {
-            kept = mantissa + std::string(keep - mantissa.size(), '0');
-        }
-    }
-    // kept now stands for the value scaled by 10^Decimals, as an integer string.
-    if (kept.empty()) kept = "0";
+    // kept stands for the value scaled by 10^Decimals, as an integer string: the digits kept,
+    // padded with zeros, and "0" when nothing is kept. Built in place: GCC 12 at -O3 sees a false
+    // overlap in assignments of literals to it.
+    std::string kept(static_cast<size_t>(std::max(keep, 1)), '0');
+    const size_t available = mantissa.size();
+    if (keep > 0) mantissa.copy(kept.data(), std::min(static_cast<size_t>(keep), available));
+    const bool roundUp =
+        keep >= 0 && static_cast<size_t>(keep) < available && mantissa[keep] >= '5';
     if (roundUp) {
         int i = static_cast<int>(kept.size()) - 1;
         for (; i >= 0; --i) {
@@ -153,6 +150,9 @@ TOrmelix_Control_Form::TOrmelix_Control_Form(QWidget* Parent)
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     Ormelix_Control_Form = this;
     ProgramFolder = [] { return QCoreApplication::applicationDirPath(); };
+    PicturesFolder = [] {
+        return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    };
     Pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     createControls();
     FormCreate(this);
@@ -512,7 +512,9 @@ void TOrmelix_Control_Form::TimerTimer(QObject*) {
 }
 
 QString TOrmelix_Control_Form::SeriesFolderName() const {
-    return QDir(ProgramFolder()).filePath(Now().toString(QStringLiteral("ddMMyy_HHmmss")));
+    // An installed program's folder is not the user's to write: the series would be lost there.
+    const QString root = SeriesRoot(ProgramFolder(), PicturesFolder());
+    return QDir(root).filePath(Now().toString(QStringLiteral("ddMMyy_HHmmss")));
 }
 
 void TOrmelix_Control_Form::CheckBox2Click(QObject*) {

@@ -39,7 +39,7 @@ soak)
 memcheck)
     build=${ORMELIX_PERF_BUILD_DIR:-$here/build-perf}
     ticks=${2:-200}
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORMELIX_WERROR=ON >/dev/null
     cmake --build "$build" --target bench_console -j "$jobs" >/dev/null
     series=$(mktemp -d)
     status=0
@@ -55,7 +55,7 @@ memcheck)
 memcheck-demo)
     build=${ORMELIX_PERF_BUILD_DIR:-$here/build-perf}
     seconds=${2:-130}
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORMELIX_WERROR=ON >/dev/null
     cmake --build "$build" --target ormelix-demo -j "$jobs" >/dev/null
     log=$(mktemp)
     # The demo runs until closed: it is stopped by SIGTERM, after which valgrind still checks.

@@ -89,6 +89,8 @@ protected:
     void Start() {
         form = std::make_unique<TOrmelix_Control_Form>();
         form->Pause = [this](int Ms) { pauses.push_back(Ms); };
+        // No test writes into the real user's pictures folder; the tests of it set one.
+        form->PicturesFolder = [] { return QString(); };
         Events(); // the first, posted device change
     }
 

@@ -33,6 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
                       VoltsCase{4.0L, 1, "4.0"},              //
                       VoltsCase{-0.05L, 1, "-0.1"},           // away from zero both ways
                       VoltsCase{0.004L, 2, "0.00"},           //
+                      VoltsCase{0.006L, 2, "0.01"},           // no digit kept, rounds up
+                      VoltsCase{0.00096L, 2, "0.00"},         // rounding digit beyond reach
                       VoltsCase{123456.785L, 2, "123456.79"}));
 
 TEST(FormatVolts, UsesTheLocaleDecimalSeparator) {

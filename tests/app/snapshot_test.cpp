@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
+#include <unistd.h>
 
 namespace {
 
@@ -103,6 +104,79 @@ TEST_F(SnapshotTest, FirstPictureCreatesTheFolderWithItsParents) {
     TickAt(240);
     EXPECT_EQ(Pictures().size(), 2);
 }
+
+// File permissions do not bind root: the click that decides the place runs as nobody then.
+class AsOrdinaryUser {
+public:
+    AsOrdinaryUser() : wasRoot_(::geteuid() == 0) {
+        if (wasRoot_ && ::seteuid(65534) != 0) wasRoot_ = false;
+    }
+    ~AsOrdinaryUser() {
+        if (wasRoot_ && ::seteuid(0) != 0) std::abort();
+    }
+    bool Ordinary() const { return ::geteuid() != 0; }
+
+private:
+    bool wasRoot_;
+};
+
+struct PlaceCase {
+    const char* name;
+    bool programFolderWritable;
+    const char* series; // where the series goes, under the temporary folder
+};
+
+class SeriesPlaceTest : public SnapshotTest, public ::testing::WithParamInterface<PlaceCase> {};
+
+TEST_P(SeriesPlaceTest, WholePicturesWhereTheUserCanFindThem) {
+    using P = QFileDevice;
+    const auto readOnly =
+        P::ReadUser | P::ExeUser | P::ReadGroup | P::ExeGroup | P::ReadOther | P::ExeOther;
+    const auto all = readOnly | P::WriteUser | P::WriteGroup | P::WriteOther;
+    QDir root(tmp.path());
+    ASSERT_TRUE(root.mkdir("bin") && root.mkdir("Pictures"));
+    programFolder = root.filePath("bin");
+    form->PicturesFolder = [&root] { return root.filePath("Pictures"); };
+    ASSERT_TRUE(QFile::setPermissions(tmp.path(), all));
+    ASSERT_TRUE(QFile::setPermissions(root.filePath("Pictures"), all));
+    ASSERT_TRUE(
+        QFile::setPermissions(programFolder, GetParam().programFolderWritable ? all : readOnly));
+    {
+        AsOrdinaryUser user;
+        ASSERT_TRUE(user.Ordinary());
+        StartSeries();
+    }
+    // Decided at the click: a folder that turns writable later does not move the series.
+    ASSERT_TRUE(QFile::setPermissions(programFolder, all));
+    TickAt(230);
+    TickAt(100);
+    TickAt(230);
+
+    const QString folder = root.filePath(GetParam().series);
+    EXPECT_EQ(SnapshotFolder, folder);
+    const QStringList pictures = Pictures();
+    EXPECT_EQ(pictures, QStringList({folder + "/201306.jpg", folder + "/201307.jpg"}));
+    for (const QString& name : pictures) {
+        QFile file(name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_TRUE(bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9"))
+            << name.toStdString();
+        QImage picture;
+        EXPECT_TRUE(picture.loadFromData(bytes, "JPG"));
+        EXPECT_EQ(picture.size(), QSize(SnapshotWidth, SnapshotHeight));
+    }
+    EXPECT_EQ(QDir(programFolder)
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                  .size(),
+              GetParam().programFolderWritable ? 1 : 0); // no probe file left behind
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ProgramFolders, SeriesPlaceTest,
+    ::testing::Values(PlaceCase{"Writable", true, "bin/071226_201305"},
+                      PlaceCase{"ReadOnly", false, "Pictures/Ormelix/071226_201305"}),
+    [](const ::testing::TestParamInfo<PlaceCase>& Info) { return std::string(Info.param.name); });
 
 TEST_F(SnapshotTest, PictureIsTheTopOfTheWindowAsAJpeg) {
     for (int i = 0; i <= 120; ++i) instrument->next[2 * i] = 100;

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Build the Debian package from this tree, on Debian 12 as root or with sudo:
+#   bash tools/build-deb.sh        gives build-deb/ormelix_<version>_amd64.deb
+# Installs the missing build dependencies with apt-get first. A Release build without tests;
+# extra arguments go to cmake's configure step.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${ORMELIX_DEB_BUILD_DIR:-$here/build-deb}
+
+# dpkg-dev and file: CPack finds the shared libraries the programs need with them.
+packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev dpkg-dev file)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORMELIX_BUILD_TESTS=OFF \
+    -DORMELIX_BUILD_BENCH=OFF "$@" >/dev/null
+cmake --build "$build"
+rm -f "$build"/ormelix_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+ls "$build"/ormelix_*.deb
