@@ -84,6 +84,7 @@ private:
     void TopClick();
     void BottomClick();
     void AfterClick();
+    bool LeftStillHeld() const;
     void Track(QPointF Pos);
     void DrawImages();
     void DrawImage(QImage& Image, TSpinButtonState State) const;
@@ -133,6 +134,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* Event) override;
     void mouseReleaseEvent(QMouseEvent* Event) override;
     void hideEvent(QHideEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
 
 private:
     TArrow ArrowAt(QPointF Pos) const;
