@@ -264,8 +264,7 @@ void TRxSpinEdit::keyPressEvent(QKeyEvent* Event) {
 
 void TRxSpinEdit::inputMethodEvent(QInputMethodEvent* Event) {
     // The base edit commits even into a read-only field.
-    if (!Event->commitString().isEmpty() &&
-        (isReadOnly() || !AcceptsText(Event->commitString()))) {
+    if (!Event->commitString().isEmpty() && (isReadOnly() || !AcceptsText(Event->commitString()))) {
         if (!isReadOnly()) RxBeep();
         Event->setCommitString(QString());
     }
