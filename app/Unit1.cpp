@@ -68,12 +68,17 @@ int32_t CheckedDiv(int32_t A, int32_t B) {
     return A / B;
 }
 
+// A level typed far beyond the field's range (it clamps only on leaving) is held this many rows
+// off the plot: nothing of it shows either way, and the row, the label's top and Qt's own
+// geometry (kept within 2^24) all stay far from overflow.
+constexpr long double kFarRows = 1 << 24;
+
 // Row of a level of Volts volts: u × scale in extended precision, divided by 1.1, truncated.
 int32_t LevelRow(long double Volts) {
     const long double product = Volts * static_cast<long double>(ScaleDivisor);
     const long double quotient = product / 1.1L;
     if (!std::isfinite(quotient)) throw std::domain_error("Invalid floating point operation");
-    return 255 - static_cast<int32_t>(std::trunc(quotient));
+    return 255 - static_cast<int32_t>(std::clamp(std::trunc(quotient), -kFarRows, kFarRows));
 }
 
 long double ByteVolts(uint8_t Value) {

@@ -4,65 +4,15 @@
 // timer left running exactly while the connection box is ticked.
 // Input: a settings byte, two marker levels (a byte each, in hundredths of a volt), then
 // records of 254 bytes (a short last one is zero-padded), at most eight ticks.
+#include "FuzzConsole.h"
 #include "FuzzSupport.h"
-#include "JvHidControllerClass.h"
 #include "RXSpin.h"
-#include "SimHidPlatform.h"
-#include "Unit1.h"
 
 #include <QCheckBox>
-#include <QDateTime>
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <array>
-#include <clocale>
-#include <memory>
 
-namespace {
-
-struct Console {
-    Console() {
-        std::setlocale(LC_NUMERIC, "C");
-        hidsim::SimDeviceSpec desc;
-        desc.Path = "/dev/hidraw0";
-        desc.VendorID = 0x16C0;
-        desc.ProductID = 0x05DF;
-        desc.Manufacturer = u"Bramlo-kt";
-        desc.Product = u"Ormelix";
-        desc.FeatureReportByteLength = 255;
-        desc.UsagePage = 0xFF00;
-        desc.Usage = 1;
-        desc.GetFeature = [this](uint8_t* Report, uint32_t Length) {
-            for (uint32_t i = 1; i < Length && i <= record.size(); ++i) Report[i] = record[i - 1];
-            return !fetchFails;
-        };
-        desc.SetFeature = [](const uint8_t*, uint32_t) { return true; };
-        sim.Plug(desc);
-        SetHidPlatform(sim.Platform());
-        form = std::make_unique<TOrmelix_Control_Form>();
-        form->Pause = [](int) {};
-        form->ProgramFolder = [this] { return folder.path(); };
-        form->Now = [] { return QDateTime(QDate(2026, 12, 7), QTime(20, 13, 5)); };
-        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-    }
-
-    hidsim::SimHidPlatform sim;
-    // Pictures go to memory where the machine offers it: the fsync of a disk would slow every run.
-    QTemporaryDir folder{QDir(QStringLiteral("/dev/shm")).exists()
-                             ? QStringLiteral("/dev/shm/fuzz_poll_tick-XXXXXX")
-                             : QDir::tempPath() + QStringLiteral("/fuzz_poll_tick-XXXXXX")};
-    std::array<uint8_t, ExchangeSize> record{};
-    bool fetchFails = false;
-    std::unique_ptr<TOrmelix_Control_Form> form;
-};
-
-Console& TheConsole() {
-    static Console* c = new Console;
-    return *c;
-}
-
-} // namespace
+using fuzz::Console;
+using fuzz::TheConsole;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::App();

@@ -1,11 +1,21 @@
 // libFuzzer entry: the spin edit reads any text as a number without failing, refuses the keys
 // its filter refuses, and writes back a value within its bounds that reads back as written.
+// With settings bit 3 the text is typed and pasted into one of the console's fields while the
+// console polls, a tick after every keystroke: exponents and huge numbers reach the marker rows
+// and the poll-period byte half typed.
 // Input: a settings byte, a text (up to its first NUL), then keystrokes.
+#include "FuzzConsole.h"
 #include "FuzzSupport.h"
 #include "RXSpin.h"
 #include "RxNumber.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
 #include <QKeyEvent>
+#include <QPushButton>
+#include <QTimer>
 #include <clocale>
 #include <cmath>
 #include <memory>
@@ -31,10 +41,62 @@ long double Clamp(long double V, long double Min, long double Max) {
     return V < Min ? Min : (V > Max ? Max : V);
 }
 
+// Whether a tick may have failed on the level: its row is computed in extended precision, and
+// an overflow there ends the tick like any floating-point fault.
+bool LevelOverflows(const TRxSpinEdit* Field) {
+    return !std::isfinite(Field->Value() * 255.0L / 1.1L);
+}
+
+void TickAndCheck(TOrmelix_Control_Form& F) {
+    F.TimerTimer(F.Timer);
+    if (F.Timer->isActive() != F.CheckBox1->isChecked() && !LevelOverflows(F.RxSpinEdit_mark1) &&
+        !LevelOverflows(F.RxSpinEdit_mark2))
+        fuzz::Fail("a typed level stopped polling");
+    F.Timer->stop();
+}
+
+void TypeIntoConsole(uint8_t Settings, const QString& Text) {
+    fuzz::Console& c = fuzz::TheConsole();
+    TOrmelix_Control_Form& f = *c.form;
+    c.record.fill(0);
+    c.record[ScaleByte] = 255; // the steepest scale: the largest rows
+    c.record[CursorPos] = 100;
+    f.CheckBox2->setChecked(false);
+    f.CheckBox1->setChecked(false);
+    f.CheckBox1->setChecked(true);
+    if (InstrumentDevice == nullptr) fuzz::Fail("the console did not connect");
+    f.Timer->stop();
+    f.RxSpinEdit_mark1->SetValue(1);
+    f.RxSpinEdit_mark2->SetValue(2);
+    f.RxSpinEdit240->SetValue(1);
+    TickAndCheck(f); // enables the fields
+
+    TRxSpinEdit* const fields[] = {f.RxSpinEdit_mark1, f.RxSpinEdit_mark2, f.RxSpinEdit240,
+                                   f.RxSpinEdit_mark1};
+    TRxSpinEdit& e = *fields[(Settings >> 4) & 3];
+    e.selectAll();
+    for (qsizetype n = 0; n < Text.size() && n < 24; ++n) { // a tick costs; 24 keys suffice
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(Text[n]));
+        QCoreApplication::sendEvent(&e, &press);
+        TickAndCheck(f);
+    }
+    // The whole text at once: pasted over everything, then set by program code past the filter.
+    e.selectAll();
+    QApplication::clipboard()->setText(Text);
+    e.Paste();
+    TickAndCheck(f);
+    e.setText(Text);
+    TickAndCheck(f);
+    // The poll-period byte is taken from the field by a save command.
+    f.FuncComboBox->setCurrentIndex(2);
+    f.GoButtonClick(f.GoButton);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::App();
+    fuzz::TheConsole();
     return 0;
 }
 
@@ -137,5 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (auto h = rxnum::HexToInt(s)) {
         if (rxnum::HexToInt(rxnum::FormatHex(*h)) != h) fuzz::Fail("hexadecimal round trip");
     }
+
+    if (settings & 8) TypeIntoConsole(settings, s);
     return 0;
 }

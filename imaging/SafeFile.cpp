@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -67,6 +69,39 @@ private:
     QByteArray FPath;
 };
 
+// The folder part of a path as given: "" for a bare name, "/" for a file in the root.
+QByteArray FolderOf(const QByteArray& Path) {
+    const qsizetype slash = Path.lastIndexOf('/');
+    if (slash < 0) return {};
+    return slash == 0 ? QByteArray("/") : Path.left(slash);
+}
+
+// Follows symbolic links in the last component the way open(2) does, a dangling one to the
+// file it names, so that the new file takes the place of the link's target and the link stays.
+// Stat is filled when the final file exists. False with errno ELOOP after too many links; any
+// other failure is left for the creation beside the target to report as the system words it.
+bool ResolveTarget(QByteArray& Path, struct stat& Stat, bool& Exists) {
+    constexpr int kMaxLinks = 40; // the kernel's own limit
+    for (int links = 0;; ++links) {
+        Exists = ::lstat(Path.constData(), &Stat) == 0;
+        if (!Exists || !S_ISLNK(Stat.st_mode)) return true;
+        if (links == kMaxLinks) {
+            errno = ELOOP;
+            return false;
+        }
+        QByteArray link(PATH_MAX, '\0');
+        const ssize_t n =
+            ::readlink(Path.constData(), link.data(), static_cast<size_t>(link.size()));
+        if (n < 0) return true;
+        link.truncate(n);
+        const QByteArray folder = FolderOf(Path);
+        if (link.startsWith('/') || folder.isEmpty())
+            Path = link;
+        else
+            Path = folder.endsWith('/') ? folder + link : folder + '/' + link;
+    }
+}
+
 bool WriteAll(int Fd, QByteArrayView Bytes, const TFileWriter& Writer) {
     const char* p = Bytes.data();
     qsizetype left = Bytes.size();
@@ -90,14 +125,25 @@ QString ExpandFileName(const QString& FileName) {
 
 void ReplaceFileContents(const QString& FileName, QByteArrayView Bytes, const TFileWriter& Writer) {
     const QString expanded = ExpandFileName(FileName);
-    const QFileInfo info(expanded);
-    const QByteArray target = QFile::encodeName(expanded);
+    // The path goes to the system as given: "missing/../x.jpg" fails as open(2) fails it.
+    QByteArray target = QFile::encodeName(FileName);
+    struct stat old {};
+    bool exists = false;
+    if (expanded.isEmpty()) throw EFCreateError(expanded, ENOENT);
+    if (!ResolveTarget(target, old, exists)) throw EFCreateError(expanded, errno);
 
+    const QByteArray folder = FolderOf(target);
     TempFile temp;
-    if (expanded.isEmpty() ||
-        !temp.Create(QFile::encodeName(info.absolutePath()), QFile::encodeName(info.fileName())))
-        throw EFCreateError(expanded, expanded.isEmpty() ? ENOENT : errno);
+    if (!temp.Create(folder.isEmpty() ? QByteArray(".") : folder,
+                     target.mid(target.lastIndexOf('/') + 1)))
+        throw EFCreateError(expanded, errno);
 
+    if (exists && S_ISREG(old.st_mode)) {
+        // An overwrite keeps the file's owner and permission bits; a new file would not. Giving
+        // the owner back may be beyond our rights (EPERM); the file then stays ours.
+        [[maybe_unused]] const int owned = ::fchown(temp.Fd(), old.st_uid, old.st_gid);
+        if (::fchmod(temp.Fd(), old.st_mode & 07777) != 0) throw EFCreateError(expanded, errno);
+    }
     if (!WriteAll(temp.Fd(), Bytes, Writer)) throw EWriteError();
     // The old picture is replaced only by one that has fully reached the disk. EINVAL: the file
     // system has nothing to flush.

@@ -3,11 +3,14 @@
 #include "RxNumber.h"
 
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QFocusEvent>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <cmath>
 
 namespace {
@@ -164,18 +167,43 @@ void TRxSpinEdit::UpDownClick(QObject* Sender, TUDBtnType Button) {
 
 bool TRxSpinEdit::AcceptsKey(QChar Key) {
     const char16_t C = Key.unicode();
+    const QString& Current = FFilterText ? *FFilterText : text();
     bool Accepted = C == '+' || C == '-' || (C >= '0' && C <= '9');
     if (FValueType == vtFloat) {
         const QString Separator = rxnum::DecimalSeparator();
-        if (Separator.size() == 1 && Key == Separator[0] && !text().contains(Separator))
+        if (Separator.size() == 1 && Key == Separator[0] && !Current.contains(Separator))
             Accepted = true;
-        if ((C == 'E' || C == 'e') && !text().toUpper().contains(u'E')) Accepted = true;
+        if ((C == 'E' || C == 'e') && !Current.toUpper().contains(u'E')) Accepted = true;
     } else if (FValueType == vtHex) {
         if ((C >= 'A' && C <= 'F') || (C >= 'a' && C <= 'f')) Accepted = true;
     }
     Accepted = Accepted || C < 32;
     if (!FEditorEnabled && Accepted && (C >= 32 || C == 8)) Accepted = false;
     return Accepted;
+}
+
+bool TRxSpinEdit::AcceptsText(const QString& Insert, bool ReplaceSelection) {
+    // Each character is judged against the text the ones before it would have made, as if
+    // typed; the first one against the text as it stands, selection included.
+    QString Probe = text();
+    qsizetype Pos = cursorPosition();
+    qsizetype Replaced = 0;
+    if (ReplaceSelection && hasSelectedText()) {
+        Pos = selectionStart();
+        Replaced = selectionLength();
+    }
+    struct TReset {
+        const QString*& Ptr;
+        ~TReset() { Ptr = nullptr; }
+    } Reset{FFilterText};
+    FFilterText = &Probe;
+    for (QChar C : Insert) {
+        if (C.unicode() < 32 || !AcceptsKey(C)) return false;
+        Probe.replace(Pos, Replaced, C);
+        ++Pos;
+        Replaced = 0;
+    }
+    return true;
 }
 
 bool TRxSpinEdit::IsEditingDeleteKey(const QKeyEvent* Event) const {
@@ -235,13 +263,37 @@ void TRxSpinEdit::keyPressEvent(QKeyEvent* Event) {
 }
 
 void TRxSpinEdit::inputMethodEvent(QInputMethodEvent* Event) {
-    for (QChar C : Event->commitString())
-        if (!AcceptsKey(C)) {
-            RxBeep();
-            Event->setCommitString(QString());
-            break;
-        }
+    // The base edit commits even into a read-only field.
+    if (!Event->commitString().isEmpty() && (isReadOnly() || !AcceptsText(Event->commitString()))) {
+        if (!isReadOnly()) RxBeep();
+        Event->setCommitString(QString());
+    }
     QLineEdit::inputMethodEvent(Event);
+}
+
+void TRxSpinEdit::mouseReleaseEvent(QMouseEvent* Event) {
+    // The base edit pastes the primary selection on a middle click by itself, past the gates.
+    if (Event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()) {
+        if (!isReadOnly()) {
+            deselect();
+            PasteFrom(QClipboard::Selection);
+        }
+        Event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(Event);
+}
+
+void TRxSpinEdit::dropEvent(QDropEvent* Event) {
+    // Dropped text lands at the drop point beside what is there, like a paste without
+    // selection.
+    const QMimeData* Data = Event->mimeData();
+    if (!CanEdit() || Data == nullptr || !AcceptsText(Data->text(), false)) {
+        if (CanEdit()) RxBeep();
+        Event->ignore();
+        return;
+    }
+    QLineEdit::dropEvent(Event);
 }
 
 // ---- focus ----------------------------------------------------------------------------------
@@ -252,7 +304,11 @@ void TRxSpinEdit::focusInEvent(QFocusEvent* Event) {
     // activated window is.
     const bool Entering = !(FFocusParked && IsTemporaryReason(Reason));
     FFocusParked = false;
-    if (FAutoSelect && Entering && Reason != Qt::MouseFocusReason) selectAll();
+    // Only a left press places the cursor itself; a right click comes for the context menu,
+    // which then acts on the whole number.
+    const bool LeftPress =
+        Reason == Qt::MouseFocusReason && (QGuiApplication::mouseButtons() & Qt::LeftButton);
+    if (FAutoSelect && Entering && !LeftPress) selectAll();
     if (!FAutoSelect && (Reason == Qt::TabFocusReason || Reason == Qt::BacktabFocusReason ||
                          Reason == Qt::ShortcutFocusReason)) {
         // The base edit would select everything on these.
@@ -276,11 +332,24 @@ void TRxSpinEdit::focusOutEvent(QFocusEvent* Event) {
 // ---- cut and paste --------------------------------------------------------------------------
 
 void TRxSpinEdit::Cut() {
-    if (FEditorEnabled && !isReadOnly()) QLineEdit::cut();
+    if (CanEdit()) QLineEdit::cut();
 }
 
 void TRxSpinEdit::Paste() {
-    if (FEditorEnabled && !isReadOnly()) QLineEdit::paste();
+    PasteFrom(QClipboard::Clipboard);
+}
+
+void TRxSpinEdit::PasteFrom(QClipboard::Mode Mode) {
+    if (!CanEdit()) return;
+    const QString Text = QGuiApplication::clipboard()->text(Mode);
+    if (!AcceptsText(Text)) {
+        RxBeep();
+        return;
+    }
+    if (Mode == QClipboard::Clipboard)
+        QLineEdit::paste(); // its own undo step
+    else
+        insert(Text);
 }
 
 QMenu* TRxSpinEdit::CreateContextMenu() {

@@ -2,6 +2,7 @@
 // TRxUpDown. The edit keeps no number of its own: its text is the value.
 #pragma once
 
+#include <QClipboard>
 #include <QImage>
 #include <QLineEdit>
 #include <QPointer>
@@ -84,6 +85,7 @@ private:
     void TopClick();
     void BottomClick();
     void AfterClick();
+    bool LeftStillHeld() const;
     void Track(QPointF Pos);
     void DrawImages();
     void DrawImage(QImage& Image, TSpinButtonState State) const;
@@ -133,6 +135,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* Event) override;
     void mouseReleaseEvent(QMouseEvent* Event) override;
     void hideEvent(QHideEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
 
 private:
     TArrow ArrowAt(QPointF Pos) const;
@@ -194,9 +197,14 @@ public:
     virtual void StepDown(QObject* Sender);
 
     // Cut and paste requests from the keyboard, the context menu and program code all come
-    // here; they pass only while the editor is enabled and the field is not read-only.
+    // here; they pass only while the editor is enabled and the field is not read-only, and a
+    // paste only when the key filter takes every character of it.
     virtual void Cut();
     virtual void Paste();
+
+    // True when Insert, typed over the selection (or at the cursor when ReplaceSelection is
+    // false), would pass the key filter character by character. Control characters never do.
+    bool AcceptsText(const QString& Insert, bool ReplaceSelection = true);
 
     // The context menu, its cut, paste and delete entries routed through the gates above.
     QMenu* CreateContextMenu();
@@ -214,6 +222,8 @@ protected:
 
     void keyPressEvent(QKeyEvent* Event) override;
     void inputMethodEvent(QInputMethodEvent* Event) override;
+    void mouseReleaseEvent(QMouseEvent* Event) override;
+    void dropEvent(QDropEvent* Event) override;
     void focusInEvent(QFocusEvent* Event) override;
     void focusOutEvent(QFocusEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
@@ -232,6 +242,8 @@ private:
     void UpdateMinimumHeight();
     void ApplyAlignment();
     bool IsEditingDeleteKey(const QKeyEvent* Event) const;
+    bool CanEdit() const { return FEditorEnabled && !isReadOnly(); }
+    void PasteFrom(QClipboard::Mode Mode);
 
     TAlignment FAlignment = taLeftJustify;
     Extended FMinValue = 0;
@@ -251,7 +263,8 @@ private:
     TNotifyEvent FOnChange;
     bool FAutoSelect = true;
     bool FDestroying = false;
-    bool FFocusParked = false; // focus lost only to a popup or another window
+    bool FFocusParked = false;            // focus lost only to a popup or another window
+    const QString* FFilterText = nullptr; // the text the key filter judges, when not text()
 };
 
 // The stored properties of the console's fields, applied in the order the window's form

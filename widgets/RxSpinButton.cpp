@@ -1,5 +1,6 @@
 #include "RXSpin.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
@@ -138,9 +139,15 @@ void TRxSpinButton::BottomClick() {
     }
 }
 
+// The release may have gone to another window (a modal dialog opened by the handler), so the
+// button's own record is checked against the real button state.
+bool TRxSpinButton::LeftStillHeld() const {
+    return FLeftHeld && (QGuiApplication::mouseButtons() & Qt::LeftButton);
+}
+
 // A handler may have shown a window that took the release; the press is then over.
 void TRxSpinButton::AfterClick() {
-    if (!FLeftHeld) FDown = sbNotDown;
+    if (!LeftStillHeld()) FDown = sbNotDown;
 }
 
 void TRxSpinButton::mousePressEvent(QMouseEvent* Event) {
@@ -225,7 +232,7 @@ void TRxSpinButton::hideEvent(QHideEvent* Event) {
 
 void TRxSpinButton::TimerExpired() {
     FRepeatTimer->setInterval(kRepeatPause);
-    if (FDown == sbNotDown || !FLeftHeld) return;
+    if (FDown == sbNotDown || !LeftStillHeld()) return;
     try {
         if (FDown == sbBottomDown)
             BottomClick();

@@ -1,5 +1,6 @@
 #include "RXSpin.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -55,6 +56,12 @@ void TRxUpDown::ArrowStep() {
 }
 
 void TRxUpDown::RepeatTick() {
+    // A release that went elsewhere (a dialog opened by the click, a disabled moment) ends
+    // the press as well.
+    if (!(QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        EndPress();
+        return;
+    }
     FRepeatTimer->setInterval(kRepeatPause);
     ArrowStep();
 }
@@ -95,6 +102,12 @@ void TRxUpDown::mouseReleaseEvent(QMouseEvent* Event) {
 void TRxUpDown::hideEvent(QHideEvent* Event) {
     EndPress();
     QWidget::hideEvent(Event);
+}
+
+void TRxUpDown::changeEvent(QEvent* Event) {
+    // A disabled widget never sees the release.
+    if (Event->type() == QEvent::EnabledChange && !isEnabled()) EndPress();
+    QWidget::changeEvent(Event);
 }
 
 void TRxUpDown::resizeEvent(QResizeEvent* Event) {

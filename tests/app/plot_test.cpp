@@ -93,6 +93,27 @@ TEST_F(PlotTest, MarkerRowsUseExtendedPrecision) {
     }
 }
 
+// The field clamps only on leaving, so a poll meets whatever is typed so far. A level far
+// above the plot draws nothing in it and its label sits above it; one far below, below it.
+TEST_F(PlotTest, LevelsTypedFarBeyondTheRangeStayOffThePlot) {
+    const struct {
+        const char* Typed;
+        bool Above;
+    } Cases[] = {
+        {"9e9", true}, {"40000000", true}, {"1e4000", true}, {"-9e9", false}, {"-40000000", false}};
+    for (const auto& c : Cases) {
+        SCOPED_TRACE(c.Typed);
+        form->RxSpinEdit_mark1->setText(c.Typed);
+        TickWith(255);
+        ASSERT_TRUE(form->Timer->isActive()); // the tick went through
+        for (int y = 0; y < 255; ++y) ASSERT_NE(Px(200, y), clNavy) << "row " << y;
+        if (c.Above)
+            EXPECT_LT(form->Label_mark1->y() + form->Label_mark1->height(), 0);
+        else
+            EXPECT_GT(form->Label_mark1->y(), 255);
+    }
+}
+
 TEST_F(PlotTest, TracesSampleByteToRowAndColumn) {
     for (int i = 0; i <= 120; ++i) {
         instrument->next[2 * i] = 200;     // S1 at row 55

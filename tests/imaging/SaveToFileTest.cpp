@@ -1,8 +1,10 @@
+#include "SafeFile.h"
 #include "jpeg.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -112,6 +115,48 @@ TEST_F(SaveToFileTest, FailedEncodingOrAbortLeavesTheOldFile) {
 
     EXPECT_EQ(ReadFile(Target), "older picture");
     EXPECT_EQ(Entries(Dir.path()), QStringList{"201542.jpg"});
+}
+
+// The replacement keeps what an overwrite in place keeps: a link stays a link and its target
+// gets the bytes, the file keeps its permission bits and owner, and the path reaches the system
+// as given.
+TEST_F(SaveToFileTest, ReplacementKeepsWhatAnOverwriteKeeps) {
+    const QByteArray target = QFile::encodeName(Target);
+    struct stat st {};
+
+    ASSERT_TRUE(QDir(Dir.path()).mkdir("pictures"));
+    WriteFile(Dir.filePath("pictures/real.jpg"), "older picture");
+    ASSERT_EQ(::symlink("pictures/real.jpg", target.constData()), 0);
+    ReplaceFileContents(Target, "new");
+    EXPECT_TRUE(QFileInfo(Target).isSymLink());
+    EXPECT_EQ(ReadFile(Dir.filePath("pictures/real.jpg")), "new");
+    EXPECT_EQ(Entries(Dir.filePath("pictures")), QStringList{"real.jpg"});
+    ASSERT_EQ(::unlink(target.constData()), 0);
+
+    // A dangling link: the file it names is created, as open(O_CREAT) would.
+    ASSERT_EQ(::symlink("pictures/new.jpg", target.constData()), 0);
+    ReplaceFileContents(Target, "new");
+    EXPECT_TRUE(QFileInfo(Target).isSymLink());
+    EXPECT_EQ(ReadFile(Dir.filePath("pictures/new.jpg")), "new");
+    ASSERT_EQ(::unlink(target.constData()), 0);
+
+    for (mode_t mode : {0600, 0666, 0751}) {
+        WriteFile(Target, "older picture");
+        ASSERT_EQ(::chmod(target.constData(), mode), 0);
+        ReplaceFileContents(Target, "new");
+        ASSERT_EQ(::stat(target.constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;
+    }
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(target.constData(), 4321, 4322), 0);
+        ReplaceFileContents(Target, "new");
+        ASSERT_EQ(::stat(target.constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 4322u);
+    }
+
+    EXPECT_THROW(ReplaceFileContents(Dir.filePath("missing/../other.jpg"), "new"), EFCreateError);
+    EXPECT_FALSE(QFile::exists(Dir.filePath("other.jpg")));
 }
 
 // Writers that misbehave in the ways a disk does; Chunk is the most one call takes, Fail the

@@ -136,6 +136,19 @@ TEST(SpinButton, HandlerThatTakesTheReleaseEndsThePress) {
     EXPECT_EQ(Button.PressedPart(), sbNotDown);
 }
 
+TEST(SpinButton, DialogOpenedByTheClickEndsThePressAndTheRepeat) {
+    TRxSpinButton Button;
+    Button.show();
+    int Tops = 0;
+    Button.SetOnTopClick([&](QObject*) {
+        if (++Tops == 1) RunDialogThatTakesTheRelease();
+    });
+    QTest::mousePress(&Button, Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_EQ(Button.PressedPart(), sbNotDown);
+    QTest::qWait(600);
+    EXPECT_EQ(Tops, 1);
+}
+
 class TTickingButton : public TRxSpinButton {
 public:
     using TRxSpinButton::TimerExpired;

@@ -5,8 +5,10 @@
 #include <QClipboard>
 #include <QFocusEvent>
 #include <QFontMetrics>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -309,6 +311,68 @@ TEST(SpinEdit, CutAndPasteObeyEditorEnabledAndReadOnly) {
     EXPECT_EQ(QApplication::clipboard()->text(), "42");
 }
 
+// ---- every way text enters the field ----------------------------------------------------------
+
+enum TEntryPath { epPaste, epSelection, epDrop, epInputMethod };
+
+void Enter(TRxSpinEdit& Edit, TEntryPath Path, const QString& Text) {
+    switch (Path) {
+    case epPaste:
+        QApplication::clipboard()->setText(Text);
+        QTest::keyClick(&Edit, Qt::Key_V, Qt::ControlModifier);
+        break;
+    case epSelection:
+        QApplication::clipboard()->setText(Text, QClipboard::Selection);
+        QTest::mouseClick(&Edit, Qt::MiddleButton, {}, QPoint(30, 10));
+        break;
+    case epDrop: {
+        QMimeData Data;
+        Data.setText(Text);
+        QDropEvent Drop(QPointF(30, 10), Qt::CopyAction, &Data, Qt::LeftButton, {});
+        // Straight to the field: the application passes drops only to the drag's target.
+        static_cast<QObject&>(Edit).event(&Drop);
+        break;
+    }
+    case epInputMethod: {
+        QInputMethodEvent Commit;
+        Commit.setCommitString(Text);
+        QApplication::sendEvent(&Edit, &Commit);
+        break;
+    }
+    }
+}
+
+class SpinEditEntry : public ::testing::TestWithParam<TEntryPath> {};
+
+TEST_P(SpinEditEntry, ObeysTheGatesAndTheKeyFilter) {
+    if (GetParam() == epSelection && !QApplication::clipboard()->supportsSelection())
+        GTEST_SKIP() << "no primary selection on this platform (X11 has one: run this test "
+                        "under xvfb-run with -platform xcb)";
+    const struct {
+        const char* Text;
+        bool EditorEnabled, ReadOnly;
+        const char* Want;
+    } Rows[] = {
+        {"5", true, false, "75"},  {"e-5", true, false, "7e-5"}, {"abc", true, false, "7"},
+        {"e5e", true, false, "7"}, {"5\n", true, false, "7"},    {"5", false, false, "7"},
+        {"5", true, true, "7"},
+    };
+    auto Edit = MakeField(fkMark);
+    Edit->setAcceptDrops(true);
+    Edit->show();
+    for (const auto& Row : Rows) {
+        SCOPED_TRACE(Row.Text);
+        Edit->setText("7");
+        Edit->SetEditorEnabled(Row.EditorEnabled);
+        Edit->setReadOnly(Row.ReadOnly);
+        Enter(*Edit, GetParam(), QString::fromLatin1(Row.Text));
+        EXPECT_EQ(Edit->text(), Row.Want);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, SpinEditEntry,
+                         ::testing::Values(epPaste, epSelection, epDrop, epInputMethod));
+
 TEST(SpinEdit, ContextMenuCutPasteAndDeleteGoThroughTheGate) {
     QApplication::clipboard()->setText("99");
     auto Edit = MakeField(fkField240);
@@ -541,10 +605,17 @@ TEST(SpinEditFocus, EntrySelectsAllUnlessByMouse) {
     ASSERT_TRUE(ShowActive(F.Window));
     F.Edit->SetValue(123);
     F.Other->setFocus();
+    QTest::mousePress(F.Edit, Qt::LeftButton, {}, QPoint(5, 10));
     F.Edit->setFocus(Qt::MouseFocusReason);
     EXPECT_FALSE(F.Edit->hasSelectedText());
+    QTest::mouseRelease(F.Edit, Qt::LeftButton, {}, QPoint(5, 10));
     F.Other->setFocus();
     F.Edit->setFocus(Qt::OtherFocusReason);
+    EXPECT_EQ(F.Edit->selectedText(), "123");
+    // A right click comes for the context menu, which then acts on the whole number.
+    F.Other->setFocus();
+    QTest::mouseClick(F.Edit, Qt::RightButton, {}, QPoint(5, 10));
+    EXPECT_TRUE(F.Edit->hasFocus());
     EXPECT_EQ(F.Edit->selectedText(), "123");
 
     F.Other->setFocus();

@@ -79,6 +79,33 @@ TEST(UpDown, KeepsDefaultWidth) {
     EXPECT_EQ(UpDown.height(), 30);
 }
 
+// The release may never reach the control: it was disabled meanwhile, or a dialog opened by
+// the click took it. The repeat must still end.
+TEST(UpDown, PressEndsWhenTheReleaseGoesElsewhere) {
+    const struct {
+        const char* Name;
+        bool DialogOnClick;
+    } Cases[] = {{"disabled while held", false}, {"dialog opened by the click", true}};
+    for (const auto& Case : Cases) {
+        SCOPED_TRACE(Case.Name);
+        TRecorder R;
+        if (Case.DialogOnClick)
+            R.UpDown.SetOnClick([&](QObject*, TUDBtnType B) {
+                R.Clicks.push_back(B);
+                if (R.Clicks.size() == 1) RunDialogThatTakesTheRelease();
+            });
+        QTest::mousePress(&R.UpDown, Qt::LeftButton, {}, QPoint(4, 3));
+        if (!Case.DialogOnClick) {
+            R.UpDown.setEnabled(false);
+            QTest::mouseRelease(&R.UpDown, Qt::LeftButton, {}, QPoint(4, 3));
+            R.UpDown.setEnabled(true);
+        }
+        QTest::qWait(600);
+        EXPECT_EQ(R.Clicks.size(), 1u);
+        EXPECT_EQ(R.UpDown.PressedArrow(), TRxUpDown::arNone);
+    }
+}
+
 TEST(UpDown, HoldRepeatsUntilRelease) {
     TRecorder R;
     QElapsedTimer Clock;

@@ -2,7 +2,9 @@
 
 #include "RXSpin.h"
 
+#include <QDialog>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <clocale>
 #include <gtest/gtest.h>
@@ -35,4 +37,15 @@ inline bool ShowActive(QWidget& Window) {
     Window.show();
     Window.activateWindow();
     return QTest::qWaitForWindowActive(&Window);
+}
+
+// Runs a modal dialog that receives the left button's release, the way a message box opened by
+// a click handler takes it from the control that was pressed.
+inline void RunDialogThatTakesTheRelease() {
+    QDialog Dialog;
+    QTimer::singleShot(50, &Dialog, [&] {
+        QTest::mouseRelease(&Dialog, Qt::LeftButton, {}, QPoint(5, 5));
+        Dialog.accept();
+    });
+    Dialog.exec();
 }
