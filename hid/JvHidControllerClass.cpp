@@ -96,12 +96,15 @@ public:
         }
     }
 
-    // Sleeps until a delivery of Reader is queued, Done() holds, or Timeout has passed.
+    // Sleeps until a delivery of Reader is queued (never, for a null Reader), Done() holds, or
+    // Timeout has passed.
     template <class Pred>
     void WaitForWork(const TJvHidDeviceReadThread* Reader, Pred Done,
                      std::chrono::milliseconds Timeout) {
         std::unique_lock<std::mutex> lock(FLock);
-        FWake.wait_for(lock, Timeout, [&] { return Find(Reader) != FQueue.end() || Done(); });
+        FWake.wait_for(lock, Timeout, [&] {
+            return (Reader != nullptr && Find(Reader) != FQueue.end()) || Done();
+        });
     }
 
     // Runs Change under the hand-over lock and wakes every waiter.
@@ -411,7 +414,9 @@ uint32_t TJvHidDevice::OverlappedBytesRead() {
 bool TJvHidDevice::OverlappedReadPending() const {
     // STATUS_PENDING until the system completes the request, as HasOverlappedIoCompleted reads it.
     constexpr ULONG_PTR kStatusPending = 0x103;
-    return static_cast<const volatile ULONG_PTR&>(FReadOverlappedBlock.Internal) == kStatusPending;
+    // The system writes it from elsewhere: an atomic read, not a plain (or volatile) one.
+    auto& status = const_cast<ULONG_PTR&>(FReadOverlappedBlock.Internal);
+    return std::atomic_ref<ULONG_PTR>(status).load() == kStatusPending;
 }
 
 void TJvHidDevice::SetReadSleepTime(int Value) {
@@ -488,8 +493,10 @@ bool TJvHidDevice::HaltReader() {
     GuiHandOver& handOver = GuiHandOver::Instance();
     while (!reader->Finished()) {
         if (serve) handOver.Serve(reader);
+        // Off the GUI thread the event loop serves the deliveries; only the end is waited for.
         handOver.WaitForWork(
-            reader, [reader] { return reader->Finished(); }, std::chrono::milliseconds(10));
+            serve ? reader : nullptr, [reader] { return reader->Finished(); },
+            std::chrono::milliseconds(10));
     }
     delete reader;
     if (watched && life.expired()) return false;
