@@ -511,6 +511,9 @@ void TJvHidDevice::MarkUnplugged() {
     ReleaseOverlappedHandle(omhRead);
     ReleaseOverlappedHandle(omhWrite);
     FIsPluggedIn = false;
+    // Marked by the application, not by a rescan: the counters must say so now, or checking the
+    // device in would take it off a count it never reached.
+    if (FController != nullptr) FController->Recount();
     // Cleared before the call: the handler may destroy the device.
     TJvHidPlugEvent onUnplug = FOnUnplug;
     FOnUnplug = TJvHidPlugEvent();
