@@ -211,6 +211,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
         c.SetOnArrival(TJvHidPlugEvent(&app, &Application::Arrival));
         c.SetOnEnumerate(TJvHidEnumerateEvent(&app, &Application::Found));
         c.SetOnDeviceUnplug(TJvHidPlugEvent(&app, &Application::Plug));
+        // Short wait steps: a stop waits for up to one.
+        c.SetDevThreadSleepTime(10);
 
         for (int op = 0; op < 64 && !in.Empty(); ++op) {
             const uint8_t code = in.Byte();
@@ -276,11 +278,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
                         TJvHidDevice* d = held[arg % held.size()];
                         d->OpenOverlappedHandle((code & 0x10) ? omhWrite : omhRead);
                         if (code & 0x20) d->ReleaseOverlappedHandle(omhRead);
-                        d->SetReadSleepTime(arg); // a stop waits up to one step: kept short
+                        d->SetReadSleepTime(arg % 40); // a stop waits up to one step
                     }
                     break;
                 case 11:
-                    c.SetDevThreadSleepTime(arg);
+                    c.SetDevThreadSleepTime(arg % 40);
                     sim.NotifyUnrelatedChange();
                     break;
                 case 12:
