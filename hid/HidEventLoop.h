@@ -1,6 +1,7 @@
-// The two services the HID layer needs from the program's event loop: a descriptor watch that
-// delivers device-change notifications on the GUI thread, and posting a call to the GUI thread
-// (the reader's hand-over of its deliveries builds on it). The layer stays free of any toolkit;
+// The services the HID layer needs from the program's event loop: a descriptor watch that
+// delivers device-change notifications on the GUI thread, posting a call to the GUI thread (the
+// reader's hand-over of its deliveries builds on it), and a place for handler exceptions that
+// nothing else can take. The layer stays free of any toolkit;
 // the program hands in an implementation (a Qt one in the console).
 #pragma once
 
