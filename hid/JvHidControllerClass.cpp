@@ -11,6 +11,8 @@
 #include <deque>
 #include <functional>
 #include <iterator>
+#include <set>
+#include <system_error>
 
 const char* const RsEDeviceCannotBeOpened = "Device cannot be opened";
 const char* const RsEDeviceCannotBeIdentified = "Device cannot be identified";
@@ -54,33 +56,36 @@ public:
 
     void RunAndWait(HidEventLoop& Loop, const TJvHidDeviceReadThread* Reader,
                     std::function<void()> Fn) {
-        Item item{Reader, std::move(Fn), false};
+        Item item{Reader, &Loop, std::move(Fn), false};
         {
             std::lock_guard<std::mutex> lock(FLock);
             FQueue.push_back(&item);
         }
         FWake.notify_all();
-        Loop.Post([] { GuiHandOver::Instance().Serve(); });
+        Loop.Post([] { GuiHandOver::Instance().Serve(nullptr); });
         std::unique_lock<std::mutex> lock(FLock);
         FWake.wait(lock, [&] { return item.Done; });
     }
 
-    // GUI thread: runs every queued delivery.
-    void Serve() {
+    // GUI thread: runs the queued deliveries of Reader, or of every reader when it is null.
+    // A reader's stop serves only its own: another device's handler run inside a stop could
+    // free the device being stopped.
+    void Serve(const TJvHidDeviceReadThread* Reader) {
         for (;;) {
             Item* item;
             {
                 std::lock_guard<std::mutex> lock(FLock);
-                if (FQueue.empty()) return;
-                item = FQueue.front();
-                FQueue.pop_front();
+                auto it = Find(Reader);
+                if (it == FQueue.end()) return;
+                item = *it;
+                FQueue.erase(it);
             }
             tDelivering.push_back(item->Reader);
             try {
                 item->Fn();
             } catch (...) {
-                // A handler's exception has nowhere to go: the reader cannot take it and the
-                // event loop must not see it.
+                // The reader cannot take it and the event loop must not see it.
+                item->Loop->HandleException(std::current_exception());
             }
             tDelivering.pop_back();
             {
@@ -91,10 +96,15 @@ public:
         }
     }
 
-    // Sleeps until a delivery is queued, Done() holds, or Timeout has passed.
-    template <class Pred> void WaitForWork(Pred Done, std::chrono::milliseconds Timeout) {
+    // Sleeps until a delivery of Reader is queued (never, for a null Reader), Done() holds, or
+    // Timeout has passed.
+    template <class Pred>
+    void WaitForWork(const TJvHidDeviceReadThread* Reader, Pred Done,
+                     std::chrono::milliseconds Timeout) {
         std::unique_lock<std::mutex> lock(FLock);
-        FWake.wait_for(lock, Timeout, [&] { return !FQueue.empty() || Done(); });
+        FWake.wait_for(lock, Timeout, [&] {
+            return (Reader != nullptr && Find(Reader) != FQueue.end()) || Done();
+        });
     }
 
     // Runs Change under the hand-over lock and wakes every waiter.
@@ -113,9 +123,17 @@ public:
 private:
     struct Item {
         const TJvHidDeviceReadThread* Reader;
+        HidEventLoop* Loop;
         std::function<void()> Fn;
         bool Done;
     };
+
+    // Caller holds FLock.
+    std::deque<Item*>::iterator Find(const TJvHidDeviceReadThread* Reader) {
+        return std::find_if(FQueue.begin(), FQueue.end(), [Reader](const Item* I) {
+            return Reader == nullptr || I->Reader == Reader;
+        });
+    }
 
     std::mutex FLock;
     std::condition_variable FWake;
@@ -396,7 +414,9 @@ uint32_t TJvHidDevice::OverlappedBytesRead() {
 bool TJvHidDevice::OverlappedReadPending() const {
     // STATUS_PENDING until the system completes the request, as HasOverlappedIoCompleted reads it.
     constexpr ULONG_PTR kStatusPending = 0x103;
-    return static_cast<const volatile ULONG_PTR&>(FReadOverlappedBlock.Internal) == kStatusPending;
+    // The system writes it from elsewhere: an atomic read, not a plain (or volatile) one.
+    auto& status = const_cast<ULONG_PTR&>(FReadOverlappedBlock.Internal);
+    return std::atomic_ref<ULONG_PTR>(status).load() == kStatusPending;
 }
 
 void TJvHidDevice::SetReadSleepTime(int Value) {
@@ -409,7 +429,7 @@ TJvHidDataEvent TJvHidDevice::OnData() const {
 }
 
 void TJvHidDevice::SetOnData(const TJvHidDataEvent& Value) {
-    if (!Value) StopReader();
+    if (!Value && !HaltReader()) return; // a delivery served meanwhile freed the device
     {
         std::lock_guard<std::mutex> lock(FHandlerLock);
         FOnData = Value;
@@ -435,42 +455,65 @@ void TJvHidDevice::StartReader() {
     if (!OnData() || !IsPluggedIn() || !IsCheckedOut() || !HasReadWriteAccess() ||
         FReadThread != nullptr)
         return;
-    FReadThread = new TJvHidDeviceReadThread(this, EventLoop());
-    FReadThread->Resume();
+    auto reader = std::make_unique<TJvHidDeviceReadThread>(this, EventLoop());
+    // No thread, no reader: a later stop would wait for one that never runs.
+    if (!reader->Resume()) return;
+    FReadThread = reader.release();
 }
 
 void TJvHidDevice::StopReader() {
+    HaltReader();
+}
+
+bool TJvHidDevice::HaltReader() {
     TJvHidDeviceReadThread* reader = FReadThread;
-    if (reader == nullptr || reader->FStopping.exchange(true)) return;
+    if (reader == nullptr) return true;
     reader->Terminate();
+    if (reader->FStopping.exchange(true)) {
+        // Called from a delivery served by a stop further up the stack: that stop owns the
+        // reader and frees it; the reader delivers nothing more.
+        return true;
+    }
     if (GuiHandOver::IsDelivering(reader) ||
         std::this_thread::get_id() == reader->FThread.get_id()) {
-        // Stopped from inside its own delivery: it cannot be waited for here. It touches
-        // nothing of the device once the delivery returns, and frees itself.
+        // Stopped from inside its own delivery dispatched by the event loop: it cannot be
+        // waited for here. It touches nothing of the device once the delivery returns, and
+        // frees itself.
         reader->FFreeOnExit.store(true);
         reader->FThread.detach();
         FReadThread = nullptr;
-        return;
+        return true;
     }
+    // A delivery served below may free this device (the destructor's own stop has no life left
+    // to watch).
+    std::weak_ptr<char> life = FLife;
+    const bool watched = !life.expired();
     HidEventLoop* loop = reader->FLoop;
     const bool serve = loop != nullptr && loop->IsGuiThread();
     GuiHandOver& handOver = GuiHandOver::Instance();
     while (!reader->Finished()) {
-        if (serve) handOver.Serve();
-        handOver.WaitForWork([reader] { return reader->Finished(); },
-                             std::chrono::milliseconds(10));
+        if (serve) handOver.Serve(reader);
+        // Off the GUI thread the event loop serves the deliveries; only the end is waited for.
+        handOver.WaitForWork(
+            serve ? reader : nullptr, [reader] { return reader->Finished(); },
+            std::chrono::milliseconds(10));
     }
     delete reader;
+    if (watched && life.expired()) return false;
     FReadThread = nullptr;
+    return true;
 }
 
 void TJvHidDevice::MarkUnplugged() {
     // The reader goes first, so that no reader is left reading on a handle closed here.
-    StopReader();
+    if (!HaltReader()) return;
     ReleaseHandle();
     ReleaseOverlappedHandle(omhRead);
     ReleaseOverlappedHandle(omhWrite);
     FIsPluggedIn = false;
+    // Marked by the application, not by a rescan: the counters must say so now, or checking the
+    // device in would take it off a count it never reached.
+    if (FController != nullptr) FController->Recount();
     // Cleared before the call: the handler may destroy the device.
     TJvHidPlugEvent onUnplug = FOnUnplug;
     FOnUnplug = TJvHidPlugEvent();
@@ -493,8 +536,15 @@ TJvHidDeviceReadThread::~TJvHidDeviceReadThread() {
     }
 }
 
-void TJvHidDeviceReadThread::Resume() {
-    if (!FThread.joinable() && !FFinished.load()) FThread = std::thread([this] { Execute(); });
+bool TJvHidDeviceReadThread::Resume() {
+    if (FThread.joinable() || FFinished.load()) return FThread.joinable();
+    try {
+        FThread = std::thread([this] { Execute(); });
+    } catch (const std::system_error&) {
+        FFinished.store(true);
+        return false;
+    }
+    return true;
 }
 
 void TJvHidDeviceReadThread::Execute() {
@@ -516,6 +566,10 @@ void TJvHidDeviceReadThread::Execute() {
             } else {
                 LastError = platform.GetLastError();
                 Synchronize(&TJvHidDeviceReadThread::DoDataError);
+                // A device that refuses every read (pulled, no udev to tell) must not make the
+                // reader spin: one wait step before the next try.
+                if (!Terminated())
+                    platform.SleepEx(static_cast<DWORD>(Device->ReadSleepTime()), FALSE);
             }
         }
         // Still pending: cancelled here, since the cancel acts on this thread's I/O.
@@ -648,7 +702,12 @@ TJvHidDeviceController::~TJvHidDeviceController() {
             // The application keeps it; its preparsed data goes now, while the HID library
             // that must free it is still bound.
             d->ReleasePreparsedData();
-            d->MarkUnplugged();
+            try {
+                d->MarkUnplugged();
+            } catch (...) {
+                // Its OnUnplug threw; the destruction goes on.
+                if (FLoop != nullptr) FLoop->HandleException(std::current_exception());
+            }
         } else {
             delete d;
         }
@@ -678,6 +737,7 @@ void TJvHidDeviceController::DeviceChangeNotified(LONG Param) {
             DeviceChange();
         } catch (...) {
             // Handler exceptions must not unwind into the event loop.
+            if (FLoop != nullptr) FLoop->HandleException(std::current_exception());
         }
         FInDeviceChange = false;
         if (FChangePending) FLastChangeParam = 0;
@@ -741,6 +801,20 @@ void TJvHidDeviceController::FirePlugEvent(const TJvHidPlugEvent& Event, TJvHidD
 }
 
 void TJvHidDeviceController::DeviceChange() {
+    // A throwing handler must not cut the rescan short: the list, the counters and the other
+    // handlers would be left half done. The first exception reaches the caller at the end;
+    // any later one is dropped as a delivery's would be.
+    std::exception_ptr first;
+    const auto guard = [&](auto&& Call) {
+        try {
+            Call();
+        } catch (...) {
+            if (!first)
+                first = std::current_exception();
+            else if (FLoop != nullptr)
+                FLoop->HandleException(std::current_exception());
+        }
+    };
     bool changed = FLastChangeParam == -1;
     std::vector<std::unique_ptr<TJvHidDevice>> scanned = ScanDevices();
 
@@ -768,8 +842,10 @@ void TJvHidDeviceController::DeviceChange() {
         if (present) continue;
         changed = true;
         std::weak_ptr<char> life = d->FLife;
-        d->MarkUnplugged();
-        if (!life.expired()) FirePlugEvent(FOnRemoval, d);
+        guard([&] {
+            d->MarkUnplugged();
+            if (!life.expired()) FirePlugEvent(FOnRemoval, d);
+        });
         if (life.expired() || d->IsCheckedOut()) continue;
         auto it = std::find(FDeviceList.begin(), FDeviceList.end(), d);
         if (it != FDeviceList.end()) {
@@ -796,12 +872,13 @@ void TJvHidDeviceController::DeviceChange() {
         TJvHidDevice* d = n.release();
         FDeviceList.push_back(d);
         changed = true;
-        FirePlugEvent(FOnArrival, d);
+        guard([&] { FirePlugEvent(FOnArrival, d); });
     }
     scanned.clear();
 
     Recount();
-    if (changed && FOnDeviceChange) FOnDeviceChange(this);
+    if (changed && FOnDeviceChange) guard([&] { FOnDeviceChange(this); });
+    if (first) std::rethrow_exception(first);
 }
 
 void TJvHidDeviceController::Recount() {
@@ -888,12 +965,23 @@ void TJvHidDeviceController::SetOnDeviceChange(const TJvNotifyEvent& Value) {
 
 void TJvHidDeviceController::SetOnDeviceData(const TJvHidDataEvent& Value) {
     if (SameCallable(Value, FOnDeviceData)) return;
-    TJvHidDataEvent old = FOnDeviceData;
+    // Clearing a device's handler serves its waiting deliveries, whose handlers may check
+    // devices in: the list is looked at afresh after every hand-down, so a freed device is never
+    // touched and a replacement still holding the old handler gets the new one too. Devices
+    // given their own handler keep it.
+    std::set<std::weak_ptr<char>, std::owner_less<std::weak_ptr<char>>> handed;
+    for (;;) {
+        TJvHidDevice* next = nullptr;
+        for (TJvHidDevice* d : FDeviceList)
+            if (handed.count(d->FLife) == 0 && SameCallable(d->OnData(), FOnDeviceData)) {
+                next = d;
+                break;
+            }
+        if (next == nullptr) break;
+        handed.insert(next->FLife);
+        next->SetOnData(Value);
+    }
     FOnDeviceData = Value;
-    // Devices given their own handler keep it.
-    std::vector<TJvHidDevice*> devices = FDeviceList;
-    for (TJvHidDevice* d : devices)
-        if (SameCallable(d->OnData(), old)) d->SetOnData(Value);
 }
 
 void TJvHidDeviceController::SetOnDeviceDataError(const TJvHidDataErrorEvent& Value) {

@@ -163,6 +163,8 @@ private:
     friend class TJvHidDeviceController;
 
     HANDLE OpenSync(DWORD Access) const;
+    // StopReader; false when a delivery served while waiting freed this device.
+    bool HaltReader();
     void ReleasePreparsedData();
     std::u16string ReadString(bool Manufacturer);
     HidEventLoop* EventLoop() const;
@@ -205,7 +207,8 @@ public:
     TJvHidDeviceReadThread(const TJvHidDeviceReadThread&) = delete;
     TJvHidDeviceReadThread& operator=(const TJvHidDeviceReadThread&) = delete;
 
-    void Resume();
+    // Starts the thread; false when it cannot be created (the reader then counts as finished).
+    bool Resume();
     void Terminate() { FTerminated.store(true); }
     bool Terminated() const { return FTerminated.load(); }
     bool Finished() const { return FFinished.load(); }

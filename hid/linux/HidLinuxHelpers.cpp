@@ -166,10 +166,16 @@ std::optional<HidId> ParseHidId(std::string_view Text) {
     return HidId{*bus, static_cast<uint16_t>(*vendor), static_cast<uint16_t>(*product)};
 }
 
-uint32_t DeriveDeviceInstance(std::string_view HidSysname) {
+uint32_t DeriveDeviceInstance(std::string_view HidSysname, std::string_view NodeName) {
+    std::optional<uint32_t> node;
+    if (NodeName.size() > 6 && NodeName.substr(0, 6) == "hidraw" && NodeName.size() <= 9) {
+        uint32_t n = 0;
+        for (char c : NodeName.substr(6)) n = c >= '0' && c <= '9' ? n * 10 + (c - '0') : 1000;
+        if (n <= 127) node = n;
+    }
     // "BBBB:VVVV:PPPP.NNNN"
     const size_t dot = HidSysname.rfind('.');
-    if (dot != std::string_view::npos) {
+    if (node && dot != std::string_view::npos) {
         const std::string_view head = HidSysname.substr(0, dot);
         const size_t c1 = head.find(':');
         const size_t c2 = c1 == std::string_view::npos ? c1 : head.find(':', c1 + 1);
@@ -177,13 +183,18 @@ uint32_t DeriveDeviceInstance(std::string_view HidSysname) {
                             ParseHex(head.substr(c1 + 1, c2 - c1 - 1), 8) &&
                             ParseHex(head.substr(c2 + 1), 8);
         const auto seq = ParseHex(HidSysname.substr(dot + 1), 8);
-        if (headOk && seq && *seq >= 1 && *seq <= 0x7FFFFFFF) return *seq;
+        if (headOk && seq && *seq >= 1 && *seq <= 0xFFFFFF) return *node << 24 | *seq;
     }
     uint32_t h = 2166136261u;
-    for (char c : HidSysname) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 16777619u;
-    }
+    const auto mix = [&h](std::string_view Text) {
+        for (char c : Text) {
+            h ^= static_cast<unsigned char>(c);
+            h *= 16777619u;
+        }
+    };
+    mix(HidSysname);
+    mix("/");
+    mix(NodeName);
     return h | 0x80000000u;
 }
 

@@ -58,12 +58,14 @@ struct HidId {
 std::optional<HidId> ParseHidId(std::string_view Text);
 
 // The 32-bit device instance of a HID interface, from the sysfs name of its HID device
-// "BBBB:VVVV:PPPP.NNNN". NNNN is the kernel's count of HID devices created since boot, so it
-// names one plug-in of one device: a device that is pulled and plugged again gets a new one,
-// and two devices present at once never share one. The instance is that count when it lies in
-// 1..0x7FFFFFFF. A name of another shape (never made by the kernel's HID core) gets a 32-bit
-// FNV-1a hash of the name with the top bit set, so it cannot take a count's value.
-uint32_t DeriveDeviceInstance(std::string_view HidSysname);
+// "BBBB:VVVV:PPPP.NNNN" and the name of its node "hidrawM". NNNN is the kernel's count of HID
+// devices created since boot, so it names one plug-in of one device: a device that is pulled and
+// plugged again gets a new one, and two devices present at once never share one. A driver rebind
+// keeps the count but may give the device another node (and a freed node may go to another
+// device), so the node is part of the identity: the instance is M << 24 | NNNN when NNNN lies in
+// 1..0xFFFFFF and M in 0..127. Anything else (never made by the kernel, or beyond those ranges)
+// gets a 32-bit FNV-1a hash of both names with the top bit set, so it cannot take such a value.
+uint32_t DeriveDeviceInstance(std::string_view HidSysname, std::string_view NodeName);
 
 // --- Errors ---------------------------------------------------------------------------------
 

@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -69,10 +70,21 @@ void CompletePending(DWORD Error, DWORD Count) {
     done.Routine(Error, Count, done.Overlapped);
 }
 
+bool NodeGone(HandleState& State) {
+    if (State.Gone.load()) return true;
+    pollfd fd{State.Fd, POLLIN, 0};
+    while (::poll(&fd, 1, 0) < 0)
+        if (errno != EINTR) return false;
+    if ((fd.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) return false;
+    State.Gone.store(true);
+    return true;
+}
+
 bool UsesReportIds(HandleState& State) {
     const auto info = HandleReportInfo(State);
-    // Without a descriptor the report is passed on as the kernel gave it.
-    return !info || info->UsesReportIds;
+    // Without a descriptor nothing says the device numbers its reports; the caller still needs
+    // byte 0 to be the report ID, so the report is taken as unnumbered (ID 0).
+    return info && info->UsesReportIds;
 }
 
 } // namespace
@@ -177,15 +189,24 @@ HANDLE WINAPI CreateFileA(LPCSTR FileName, DWORD DesiredAccess, DWORD, void*,
     } else {
         flags |= O_WRONLY;
     }
-    if (FlagsAndAttributes & FILE_FLAG_OVERLAPPED) flags |= O_NONBLOCK;
+    // Opened without blocking, so that a FIFO of a hidraw name cannot hang here; only a
+    // character device is kept, as the HID entries send their ioctls to it.
     int fd;
     do {
-        fd = ::open(FileName, flags);
+        fd = ::open(FileName, flags | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         SetLastErrorCode(Win32ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+        ::close(fd);
+        SetLastErrorCode(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!(FlagsAndAttributes & FILE_FLAG_OVERLAPPED))
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     state->Fd = fd;
     state->WakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     hidraw_devinfo info{};
@@ -220,6 +241,9 @@ BOOL WINAPI ReadFileEx(HANDLE File, void* Buffer, DWORD NumberOfBytesToRead, OVE
         return Fail(ERROR_INVALID_PARAMETER);
     }
     if (tPending) return Fail(kErrorBusy);
+    // A pulled node reports hang-up (or a former read found it gone): refuse to start, as
+    // Windows does, rather than start a read that can only fail at once.
+    if (NodeGone(*state)) return Fail(ERROR_DEVICE_NOT_CONNECTED);
     // A buffer shorter than the longest input report would cut reports: refused, as Windows
     // refuses it.
     if (const auto info = HandleReportInfo(*state)) {
@@ -292,7 +316,9 @@ DWORD WINAPI SleepEx(DWORD Milliseconds, BOOL Alertable) {
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         if (n <= 0) {
             // ENODEV / EIO once the device is gone; end of file is no better.
-            CompletePending(n < 0 ? Win32ErrorFromErrno(errno) : ERROR_DEVICE_NOT_CONNECTED, 0);
+            const DWORD error = n < 0 ? Win32ErrorFromErrno(errno) : ERROR_DEVICE_NOT_CONNECTED;
+            if (error == ERROR_DEVICE_NOT_CONNECTED) h.Gone.store(true);
+            CompletePending(error, 0);
             return WAIT_IO_COMPLETION;
         }
         const size_t count = NormaliseInputReport(

@@ -187,6 +187,7 @@ struct HandleState {
     std::optional<HidrawNode> Node;
     std::optional<uint32_t> Bus; // from HIDIOCGRAWINFO
     std::atomic<bool> Closed{false};
+    std::atomic<bool> Gone{false}; // the node was pulled: reads are refused
     std::atomic<ULONG> NumInputBuffers{kDefaultInputBuffers};
 
     std::mutex DescriptorMutex;

@@ -114,7 +114,7 @@ const char kHidClassGuidText[] = "{745a17a0-74d3-11d0-b6fe-00a0c90f57da}";
 InterfaceRecord DescribeInterface(const HidrawNode& Node) {
     InterfaceRecord r;
     r.DevicePath = Node.DevicePath;
-    r.DevInst = DeriveDeviceInstance(Node.HidSysname);
+    r.DevInst = DeriveDeviceInstance(Node.HidSysname, Node.Name);
     auto& p = r.Properties;
 
     const std::string uevent = ReadHidUevent(Node).value_or("");

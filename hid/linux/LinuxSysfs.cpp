@@ -48,6 +48,27 @@ bool IsUsbDevice(const std::string& Dir) {
     return IsFile(Dir + "/idVendor") && IsFile(Dir + "/idProduct");
 }
 
+constexpr uint32_t kBusUsb = 0x03;
+
+// From HID_ID in the HID device's uevent, else from its name "BBBB:VVVV:PPPP.NNNN".
+std::optional<uint32_t> HidBus(const HidrawNode& Node) {
+    if (auto uevent = ReadFileBounded(Node.HidDir + "/uevent", kAttributeLimit))
+        if (auto text = UeventValue(*uevent, "HID_ID"))
+            if (auto id = ParseHidId(*text)) return id->Bus;
+    const std::string_view name = Node.HidSysname;
+    if (name.size() < 5 || name[4] != ':') return std::nullopt;
+    uint32_t bus = 0;
+    for (char c : name.substr(0, 4)) {
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                 : -1;
+        if (digit < 0) return std::nullopt;
+        bus = bus * 16 + static_cast<uint32_t>(digit);
+    }
+    return bus;
+}
+
 } // namespace
 
 std::string SysfsRoot() {
@@ -121,6 +142,9 @@ std::optional<HidrawNode> ResolveHidrawSyspath(const std::string& Syspath) {
     }
     node.HidSysname = std::string(BaseName(node.HidDir));
 
+    // Only a HID device on the USB bus has a USB parent of its own; above a Bluetooth or I2C
+    // device sits at most the adapter that carries that bus, whose strings are not the device's.
+    if (HidBus(node) != kBusUsb) return node;
     const std::string root = SysfsRoot();
     std::string dir = ParentDir(node.HidDir);
     for (int level = 0; level < kMaxParentLevels; ++level) {

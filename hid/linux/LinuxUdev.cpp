@@ -2,6 +2,7 @@
 // the enumeration of hidraw nodes and the monitor that tells when they come and go.
 #include "LinuxHidInternal.h"
 
+#include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
 
@@ -128,8 +129,14 @@ bool ReadDeviceMonitor(int Fd) {
     Monitor& m = it->second;
     bool changed = false;
     for (int i = 0; i < kMaxEventsPerRead; ++i) {
+        errno = 0;
         udev_device* device = m.Udev->MonitorReceiveDevice(m.Handle);
-        if (!device) break;
+        if (!device) {
+            // The socket overflowed and dropped messages: what they said is unknown, so the
+            // rescan must look at everything.
+            if (errno == ENOBUFS) changed = true;
+            break;
+        }
         const char* action = m.Udev->DeviceGetAction(device);
         if (action && (std::strcmp(action, "add") == 0 || std::strcmp(action, "remove") == 0)) {
             changed = true;

@@ -226,6 +226,49 @@ TEST_F(ControllerTest, ArrivalsComeInScanOrderBeforeASingleChange) {
     EXPECT_EQ(c->LastChangeParam(), 0);
 }
 
+// A throwing arrival or removal handler: the rescan still lists, removes, counts and reports
+// the change; a direct caller gets the exception, a notification hands it to the loop.
+struct ThrowingLog : EventLog {
+    std::string ThrowAt;
+    void Arrival(TJvHidDevice* D) {
+        EventLog::Arrival(D);
+        if (Name(D) == ThrowAt) throw std::runtime_error("arrival of " + Name(D));
+    }
+    void Removal(TJvHidDevice* D) {
+        EventLog::Removal(D);
+        if (Name(D) == ThrowAt) throw std::runtime_error("removal of " + Name(D));
+    }
+};
+
+TEST_F(ControllerTest, ThrowingPlugHandlersDoNotCutTheRescanShort) {
+    PlugAll({"/dev/a", "/dev/b"});
+    auto c = Started();
+    ThrowingLog log;
+    c->SetOnArrival(TJvHidPlugEvent(&log, &ThrowingLog::Arrival));
+    c->SetOnRemoval(TJvHidPlugEvent(&log, &ThrowingLog::Removal));
+    c->SetOnDeviceChange(TJvNotifyEvent(static_cast<EventLog*>(&log), &EventLog::Change));
+
+    log.Events.clear();
+    log.ThrowAt = "/dev/c";
+    PlugAll({"/dev/c", "/dev/d"});
+    testing::internal::CaptureStderr();
+    Pump(); // through the notification
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("arrival of /dev/c"), std::string::npos);
+    EXPECT_EQ(log.Events, (std::vector<std::string>{"arrival /dev/c", "arrival /dev/d", "change"}));
+    EXPECT_EQ(Paths(*c), (std::vector<std::string>{"/dev/a", "/dev/b", "/dev/c", "/dev/d"}));
+    EXPECT_EQ(c->CheckedInCount(), 4);
+
+    log.Events.clear();
+    log.ThrowAt = "/dev/d";
+    Sim.Unplug("/dev/a");
+    Sim.Unplug("/dev/d");
+    EXPECT_THROW(c->DeviceChange(), std::runtime_error); // called directly
+    EXPECT_EQ(log.Events, (std::vector<std::string>{"removal /dev/d", "removal /dev/a", "change"}));
+    EXPECT_EQ(Paths(*c), (std::vector<std::string>{"/dev/b", "/dev/c"}));
+    EXPECT_EQ(c->CheckedInCount(), 2);
+    Pump();
+}
+
 TEST_F(ControllerTest, SettingOnDeviceChangeRescansAtOnce) {
     PlugAll({"/dev/a"});
     auto c = Started();

@@ -232,6 +232,20 @@ TEST_F(DeviceTest, DestroyingAnUnpluggedDeviceShortensTheList) {
     EXPECT_EQ(c->UnpluggedCount(), 0);
 }
 
+TEST_F(DeviceTest, DeviceTheApplicationMarksUnpluggedIsCountedAtOnce) {
+    PlugAll({"/dev/a", "/dev/b"});
+    auto c = Started();
+    TJvHidDevice* d = nullptr;
+    ASSERT_TRUE(c->CheckOutByIndex(d, 0));
+    d->MarkUnplugged(); // no rescan in between
+    EXPECT_EQ(c->UnpluggedCount(), 1);
+    EXPECT_EQ(c->CheckedOutCount(), 0);
+    delete d;
+    EXPECT_EQ(c->UnpluggedCount(), 0);
+    EXPECT_EQ(c->CheckedOutCount(), 0);
+    EXPECT_EQ(c->CheckedInCount(), 1);
+}
+
 TEST_F(DeviceTest, CheckInOfAVanishedDeviceBeforeARescanDropsItsSlot) {
     PlugAll({"/dev/a", "/dev/b"});
     auto c = Started();

@@ -3,6 +3,9 @@
 
 #include <QThread>
 #include <atomic>
+#ifdef __GLIBC__
+#include <pthread.h>
+#endif
 
 namespace {
 
@@ -13,6 +16,7 @@ struct Received {
     TJvHidDeviceController* Controller = nullptr;
     bool ClearHandlerOnData = false;
     bool DeleteDeviceOnData = false;
+    std::function<void(TJvHidDevice*)> Then; // run after recording a report
 
     void Data(TJvHidDevice* D, uint8_t ReportID, const void* Bytes, uint16_t Size) {
         std::vector<uint8_t> r{ReportID};
@@ -22,6 +26,7 @@ struct Received {
         OnGuiThread.push_back(QThread::currentThread() == QCoreApplication::instance()->thread());
         if (ClearHandlerOnData) D->SetOnData(TJvHidDataEvent());
         if (DeleteDeviceOnData) delete D;
+        if (Then) Then(D);
     }
     void OtherData(TJvHidDevice*, uint8_t ReportID, const void*, uint16_t) {
         Reports.push_back({static_cast<uint8_t>(ReportID + 100)});
@@ -41,6 +46,32 @@ protected:
         TJvHidDevice* d = nullptr;
         EXPECT_TRUE(Controller->CheckOutByIndex(d, 0));
         return d;
+    }
+
+    // Devices /dev/r0.. checked out with readers, each waiting on its read.
+    std::vector<TJvHidDevice*> HeldReaders(int Count) {
+        for (int i = 0; i < Count; ++i) Sim.Plug(MakeDevice("/dev/r" + std::to_string(i)));
+        Controller = Started();
+        Controller->SetDevThreadSleepTime(10);
+        Controller->SetOnDeviceData(TJvHidDataEvent(&Got, &Received::Data));
+        std::vector<TJvHidDevice*> held(static_cast<size_t>(Count));
+        for (int i = 0; i < Count; ++i)
+            EXPECT_TRUE(Controller->CheckOutByIndex(held[static_cast<size_t>(i)], i));
+        EXPECT_TRUE(PumpUntil([&] { return Sim.PendingReadCount() == Count; }));
+        return held;
+    }
+
+    // Queues a report on Path and lets its reader reach the hand-over without running the
+    // event loop: the delivery waits for the GUI thread.
+    void BlockInHandOver(const std::string& Path) {
+        const int pending = Sim.PendingReadCount();
+        Sim.QueueInputReport(Path, {1, 2, 3, 4, 5, 6, 7, 8, 9});
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (Sim.PendingReadCount() != pending - 1) {
+            ASSERT_LT(std::chrono::steady_clock::now(), end);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 
     void TearDown() override {
@@ -168,6 +199,104 @@ TEST_F(ReaderTest, HandlerMayCheckItsDeviceBackIn) {
     EXPECT_TRUE(PumpUntil([&] { return Sim.OpenHandleCount() == 0; }));
 }
 
+// The application stops, clears or unplugs a device whose waiting delivery checks it in: the
+// stop must notice that the device went and touch it no more (ASan sees a write after free).
+struct StopCase {
+    const char* Name;
+    void (*Stop)(TJvHidDevice*);
+};
+const StopCase kStopCases[] = {
+    {"ClearHandler", [](TJvHidDevice* D) { D->SetOnData(TJvHidDataEvent()); }},
+    {"StopReader", [](TJvHidDevice* D) { D->StopReader(); }},
+    {"MarkUnplugged", [](TJvHidDevice* D) { D->MarkUnplugged(); }},
+};
+
+class StopWhileHandlerChecksIn : public ReaderTest,
+                                 public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopWhileHandlerChecksIn, LeavesTheFreedDeviceAlone) {
+    TJvHidDevice* d = HeldReaders(1)[0];
+    Got.DeleteDeviceOnData = true;
+    BlockInHandOver("/dev/r0");
+    GetParam().Stop(d); // the delivery runs in here and frees d
+    ASSERT_EQ(Got.Reports.size(), 1u);
+    ASSERT_EQ(Controller->Count(), 1);
+    EXPECT_NE(Controller->Items(0), d);
+    EXPECT_FALSE(Controller->Items(0)->IsCheckedOut());
+    EXPECT_EQ(Controller->CheckedOutCount(), 0);
+    EXPECT_TRUE(PumpUntil([&] { return Sim.OpenHandleCount() == 0; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StopWhileHandlerChecksIn, ::testing::ValuesIn(kStopCases),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST_F(ReaderTest, StoppingOneReaderServesNoOtherReadersDelivery) {
+    std::vector<TJvHidDevice*> held = HeldReaders(2);
+    // Were /dev/r1's delivery served inside the stop of /dev/r0, it would free /dev/r0 there.
+    Got.Then = [&](TJvHidDevice* D) {
+        if (D == held[1]) delete held[0];
+    };
+    BlockInHandOver("/dev/r1");
+    held[0]->StopReader();
+    EXPECT_TRUE(Got.Reports.empty());
+    delete held[0];
+    Got.Then = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return Got.Reports.size() == 1; }));
+    delete held[1];
+}
+
+TEST_F(ReaderTest, HandingDownAHandlerReachesTheReplacementOfADeviceCheckedInMeanwhile) {
+    std::vector<TJvHidDevice*> held = HeldReaders(2);
+    TJvHidDevice* second = held[1];
+    Got.Then = [&](TJvHidDevice* D) {
+        if (D == held[0] && second != nullptr) {
+            delete second;
+            second = nullptr;
+        }
+    };
+    BlockInHandOver("/dev/r0");
+    // Clearing /dev/r0's handler serves its delivery, which checks /dev/r1 in.
+    Controller->SetOnDeviceData(TJvHidDataEvent());
+    ASSERT_EQ(second, nullptr);
+    ASSERT_EQ(Controller->Count(), 2);
+    EXPECT_FALSE(Controller->Items(1)->OnData());
+    EXPECT_FALSE(held[0]->OnData());
+    EXPECT_EQ(held[0]->ReadThread(), nullptr);
+    delete held[0];
+}
+
+TEST_F(ReaderTest, ThreadThatCannotBeCreatedLeavesNoReaderToWaitFor) {
+#ifndef __GLIBC__
+    GTEST_SKIP() << "needs glibc's default thread attributes to make thread creation fail";
+#else
+    Sim.Plug(MakeDevice("/dev/r"));
+    Controller = Started();
+    Controller->SetOnDeviceData(TJvHidDataEvent(&Got, &Received::Data));
+    // No thread gets a stack this size.
+    pthread_attr_t original, huge;
+    ASSERT_EQ(pthread_getattr_default_np(&original), 0);
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, size_t{1} << 46);
+    ASSERT_EQ(pthread_setattr_default_np(&huge), 0);
+    TJvHidDevice* d = nullptr;
+    bool checkedOut = false;
+    try {
+        checkedOut = Controller->CheckOutByIndex(d, 0);
+    } catch (const std::exception& E) {
+        ADD_FAILURE() << "check-out threw: " << E.what();
+    }
+    pthread_setattr_default_np(&original);
+    pthread_attr_destroy(&huge);
+    pthread_attr_destroy(&original);
+    ASSERT_TRUE(checkedOut);
+    EXPECT_EQ(d->ReadThread(), nullptr);
+    d->StopReader();  // returns at once
+    d->StartReader(); // a thread can be had again
+    EXPECT_NE(d->ReadThread(), nullptr);
+    delete d;
+#endif
+}
+
 TEST_F(ReaderTest, ReadsThatCannotStartGoToTheErrorHandlerAndAreRetried) {
     SimDeviceSpec desc = MakeDevice("/dev/r");
     desc.ReadStartError = ERROR_GEN_FAILURE;
@@ -175,6 +304,10 @@ TEST_F(ReaderTest, ReadsThatCannotStartGoToTheErrorHandlerAndAreRetried) {
     ASSERT_TRUE(PumpUntil([&] { return Got.Errors.size() >= 3; }));
     EXPECT_EQ(Got.Errors[0], ERROR_GEN_FAILURE);
     EXPECT_TRUE(Got.Reports.empty());
+    // One wait step (10 ms) between tries, not a spin.
+    Got.Errors.clear();
+    PumpUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_LE(Got.Errors.size(), 21u);
 
     // Without an error handler the reader keeps retrying silently.
     d->SetOnDataError(TJvHidDataErrorEvent());

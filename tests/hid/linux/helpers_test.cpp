@@ -174,31 +174,37 @@ INSTANTIATE_TEST_SUITE_P(Helpers, Utf16Test, testing::ValuesIn(kUtf16Cases),
 struct InstanceCase {
     const char* Name;
     const char* Sysname;
+    const char* Node;
     uint32_t Expected; // 0: not a sequence number, the hash with the top bit set
 };
 
 const InstanceCase kInstanceCases[] = {
-    {"Usb", "0003:046D:C52B.0007", 0x7},
-    {"ReplugGetsTheNextNumber", "0003:046D:C52B.0008", 0x8},
-    {"Bluetooth", "0005:054C:09CC.00AB", 0xAB},
-    {"LongSequence", "0003:1234:5678.7FFFFFFF", 0x7FFFFFFF},
-    {"SequenceWithTopBit", "0003:1234:5678.80000000", 0},
-    {"SequenceZero", "0003:1234:5678.0000", 0},
-    {"NotHexSequence", "0003:1234:5678.00G1", 0},
-    {"NoDot", "0003:1234:5678", 0},
-    {"MissingField", "0003:5678.0001", 0},
-    {"Empty", "", 0},
+    {"Usb", "0003:046D:C52B.0007", "hidraw0", 0x7},
+    {"ReplugGetsTheNextNumber", "0003:046D:C52B.0008", "hidraw0", 0x8},
+    {"Bluetooth", "0005:054C:09CC.00AB", "hidraw0", 0xAB},
+    {"NodeIsPartOfIt", "0003:046D:C52B.0007", "hidraw5", 0x05000007},
+    {"LastNodeAndSequence", "0003:1234:5678.FFFFFF", "hidraw127", 0x7FFFFFFF},
+    {"NodeBeyondTheField", "0003:1234:5678.0001", "hidraw128", 0},
+    {"NotANode", "0003:1234:5678.0001", "hidrawX", 0},
+    {"LongSequence", "0003:1234:5678.1000000", "hidraw0", 0},
+    {"SequenceWithTopBit", "0003:1234:5678.80000000", "hidraw0", 0},
+    {"SequenceZero", "0003:1234:5678.0000", "hidraw0", 0},
+    {"NotHexSequence", "0003:1234:5678.00G1", "hidraw0", 0},
+    {"NoDot", "0003:1234:5678", "hidraw0", 0},
+    {"MissingField", "0003:5678.0001", "hidraw0", 0},
+    {"Empty", "", "hidraw0", 0},
 };
 
 class InstanceTest : public testing::TestWithParam<InstanceCase> {};
 
 TEST_P(InstanceTest, Derivation) {
-    const uint32_t v = DeriveDeviceInstance(GetParam().Sysname);
+    const uint32_t v = DeriveDeviceInstance(GetParam().Sysname, GetParam().Node);
     if (GetParam().Expected != 0) {
         EXPECT_EQ(v, GetParam().Expected);
     } else {
         EXPECT_NE(v & 0x80000000u, 0u);
-        EXPECT_EQ(v, DeriveDeviceInstance(GetParam().Sysname)); // stable across scans
+        // stable across scans
+        EXPECT_EQ(v, DeriveDeviceInstance(GetParam().Sysname, GetParam().Node));
     }
 }
 
@@ -206,7 +212,11 @@ INSTANTIATE_TEST_SUITE_P(Helpers, InstanceTest, testing::ValuesIn(kInstanceCases
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(Instance, OddNamesStillTellDevicesApart) {
-    EXPECT_NE(DeriveDeviceInstance("weird-a"), DeriveDeviceInstance("weird-b"));
+    EXPECT_NE(DeriveDeviceInstance("weird-a", "hidraw0"),
+              DeriveDeviceInstance("weird-b", "hidraw0"));
+    // A rebind that moves the device to another node is another interface.
+    EXPECT_NE(DeriveDeviceInstance("weird-a", "hidraw1"),
+              DeriveDeviceInstance("weird-a", "hidraw2"));
 }
 
 // --- sysfs text -----------------------------------------------------------------------------

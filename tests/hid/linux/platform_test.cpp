@@ -7,9 +7,11 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -115,6 +117,22 @@ TEST(Enumeration, FindsExactlyTheHidrawNodesOfThisMachine) {
     P().FreeLibrary(setupApi);
 }
 
+TEST(Monitor, LostMessagesCountAsAChange) {
+    SetUdevLibraryName(FAKE_UDEV);
+    const int fd = P().OpenDeviceMonitor();
+    ASSERT_GE(fd, 0);
+    void* fake = ::dlopen(FAKE_UDEV, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(fake, nullptr);
+    int& receiveErrno = *static_cast<int*>(::dlsym(fake, "fake_udev_receive_errno"));
+    receiveErrno = EAGAIN;
+    EXPECT_FALSE(P().ReadDeviceMonitor(fd)); // drained, nothing came
+    receiveErrno = ENOBUFS;
+    EXPECT_TRUE(P().ReadDeviceMonitor(fd)); // the socket overflowed: rescan everything
+    P().CloseDeviceMonitor(fd);
+    ::dlclose(fake);
+    SetUdevLibraryName("libudev.so.1");
+}
+
 TEST(Monitor, OpensQuietlyOrNotAtAll) {
     const int fd = P().OpenDeviceMonitor();
     if (fd >= 0) {
@@ -201,7 +219,7 @@ TEST_F(FakeSysfs, InstrumentPropertiesComeFromItsHidAndUsbDevices) {
     EXPECT_EQ(node->DevicePath, "/dev/hidraw97");
     EXPECT_EQ(node->UsbDeviceDir, Usb.string());
     const InterfaceRecord r = DescribeInterface(*node);
-    EXPECT_EQ(r.DevInst, 0xAu);
+    EXPECT_EQ(r.DevInst, 0x6100000Au); // hidraw97, HID device 0xA
 
     const std::pair<DWORD, std::string> texts[] = {
         {SPDRP_DEVICEDESC, "Ormelix"},  {SPDRP_FRIENDLYNAME, "Bramlo-kt Ormelix"},
@@ -258,7 +276,7 @@ TEST_F(FakeSysfs, SetupEntriesStayInsideTheCallersBuffers) {
     ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailA(set, &iface, detail, needed, nullptr, &info));
     EXPECT_STREQ(detail->DevicePath, "/dev/hidraw97");
     EXPECT_EQ(buffer[needed], 0xEE);
-    EXPECT_EQ(info.DevInst, 0xAu);
+    EXPECT_EQ(info.DevInst, 0x6100000Au);
 
     // Properties: exact fit, one byte short, absent.
     std::array<BYTE, 16> prop;
@@ -342,7 +360,7 @@ TEST_F(FakeSysfs, QueryOnlyHandleIsServedFromSysfs) {
 
 TEST_F(FakeSysfs, DeviceWithoutUsbParentHasAttributesButNoUsbStrings) {
     const InterfaceRecord r = DescribeInterface(*ResolveHidrawName("hidraw98"));
-    EXPECT_EQ(r.DevInst, 0xBu);
+    EXPECT_EQ(r.DevInst, 0x6200000Bu);
     for (DWORD code : {SPDRP_MFG, SPDRP_BUSNUMBER, SPDRP_ADDRESS}) {
         EXPECT_FALSE(r.Properties.count(code)) << code;
     }
@@ -370,6 +388,29 @@ TEST_F(FakeSysfs, DeviceWithoutUsbParentHasAttributesButNoUsbStrings) {
     P().CloseHandle(h);
 }
 
+// A Bluetooth device behind a USB Bluetooth adapter and an I2C device behind a USB-I2C bridge:
+// the USB device above them is the adapter, not theirs.
+TEST_F(FakeSysfs, OnlyAUsbHidDeviceTakesTheUsbDeviceAbove) {
+    const fs::path adapter = Usb.parent_path() / "1-3";
+    WriteFile(adapter / "idVendor", "8087\n");
+    WriteFile(adapter / "idProduct", "0a2b\n");
+    WriteFile(adapter / "manufacturer", "Adapter Maker\n");
+    WriteFile(adapter / "busnum", "1\n");
+    WriteFile(adapter / "devnum", "9\n");
+    AddHid(adapter / "1-3:1.0/bluetooth/hci0/hci0:256/0005:046D:B016.000C", "hidraw95",
+           "HID_ID=0005:0000046D:0000B016\nHID_NAME=BT Mouse\n", descriptors::kMouse);
+    AddHid(adapter / "1-3:1.1/i2c-7/7-002c/0018:06CB:7E7E.000D", "hidraw96", "HID_NAME=Pad\n",
+           descriptors::kMouse);
+    for (const char* name : {"hidraw95", "hidraw96"}) {
+        const auto node = ResolveHidrawName(name);
+        ASSERT_TRUE(node) << name;
+        EXPECT_EQ(node->UsbDeviceDir, "") << name;
+        const InterfaceRecord r = DescribeInterface(*node);
+        for (DWORD code : {SPDRP_MFG, SPDRP_BUSNUMBER, SPDRP_ADDRESS})
+            EXPECT_FALSE(r.Properties.count(code)) << name << " " << code;
+    }
+}
+
 TEST_F(FakeSysfs, ProductStringOf254UnitsFillsTheBufferWithoutNul) {
     WriteFile(Usb / "product", std::string(254, 'Z') + "\n");
     HANDLE h = OpenQueryOnly("/dev/hidraw97");
@@ -379,6 +420,22 @@ TEST_F(FakeSysfs, ProductStringOf254UnitsFillsTheBufferWithoutNul) {
     EXPECT_EQ(std::u16string(text.data(), 254), std::u16string(254, u'Z'));
     EXPECT_EQ(text[254], u'?');
     P().CloseHandle(h);
+}
+
+TEST_F(FakeSysfs, OnlyCharacterDevicesOpen) {
+    // A regular file and a FIFO under a hidraw name; opening the FIFO must not block either.
+    fs::create_directories(Root / "dev");
+    WriteFile(Root / "dev/hidraw97", "not a device");
+    ASSERT_EQ(::mkfifo((Root / "dev/hidraw98").c_str(), 0600), 0);
+    for (const char* name : {"dev/hidraw97", "dev/hidraw98"}) {
+        for (DWORD access : {GENERIC_READ | GENERIC_WRITE, DWORD{GENERIC_READ}}) {
+            EXPECT_EQ(P().CreateFileA((Root / name).c_str(), access, 3, nullptr, OPEN_EXISTING, 0,
+                                      nullptr),
+                      INVALID_HANDLE_VALUE)
+                << name;
+            EXPECT_EQ(P().GetLastError(), ERROR_FILE_NOT_FOUND);
+        }
+    }
 }
 
 struct OpenCase {
@@ -424,11 +481,13 @@ void WINAPI Record(DWORD Error, DWORD Count, OVERLAPPED*) {
 
 class Reads : public testing::Test {
 protected:
-    void Open(const std::vector<uint8_t>& Descriptor) {
+    // Without a descriptor, the socket offers none either.
+    void Open(const std::vector<uint8_t>* Descriptor) {
         int pair[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
         Device = pair[1];
-        Handle = AdoptDescriptor(pair[0], GENERIC_READ | GENERIC_WRITE, 0x03, Descriptor);
+        Handle = AdoptDescriptor(pair[0], GENERIC_READ | GENERIC_WRITE, 0x03,
+                                 Descriptor ? std::optional(*Descriptor) : std::nullopt);
         tDone = {};
     }
     void TearDown() override {
@@ -459,13 +518,14 @@ struct ReadCase {
 const ReadCase kReadCases[] = {
     {"UnnumberedGetsIdZero", &descriptors::kMouse, {0x01, 0x7F, 0x80}, {0x00, 0x01, 0x7F, 0x80}},
     {"NumberedKeepsId", &descriptors::kNumbered, {0x01, 0xA, 0xB, 0xC}, {0x01, 0xA, 0xB, 0xC}},
+    {"NoDescriptorGetsIdZero", nullptr, {0x01, 0x7F, 0x80}, {0x00, 0x01, 0x7F, 0x80}},
 };
 
 class ReadDelivery : public Reads, public testing::WithParamInterface<ReadCase> {};
 
 TEST_P(ReadDelivery, CompletesInTheAlertableWait) {
     const ReadCase& c = GetParam();
-    Open(*c.Descriptor);
+    Open(c.Descriptor);
     std::vector<uint8_t> buffer(8, 0xEE);
     ASSERT_TRUE(Start(buffer));
     Send(c.Sent);
@@ -483,7 +543,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ReadDelivery, testing::ValuesIn(kReadCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(Reads, TimeoutAndNonAlertableWaitsDeliverNothing) {
-    Open(descriptors::kMouse);
+    Open(&descriptors::kMouse);
     std::vector<uint8_t> buffer(4);
     ASSERT_TRUE(Start(buffer));
     EXPECT_EQ(P().SleepEx(20, TRUE), 0u);
@@ -498,7 +558,7 @@ TEST_F(Reads, TimeoutAndNonAlertableWaitsDeliverNothing) {
 }
 
 TEST_F(Reads, OneReadPerThreadAndBuffersLongEnough) {
-    Open(descriptors::kMouse);
+    Open(&descriptors::kMouse);
     std::vector<uint8_t> tooShort(3);
     EXPECT_FALSE(Start(tooShort));
     EXPECT_EQ(P().GetLastError(), ERROR_INVALID_USER_BUFFER);
@@ -508,7 +568,7 @@ TEST_F(Reads, OneReadPerThreadAndBuffersLongEnough) {
 }
 
 TEST_F(Reads, DeviceGoneCompletesWithAnError) {
-    Open(descriptors::kMouse);
+    Open(&descriptors::kMouse);
     std::vector<uint8_t> buffer(4);
     ASSERT_TRUE(Start(buffer));
     ::close(Device);
@@ -523,7 +583,7 @@ TEST_F(Reads, DeviceGoneCompletesWithAnError) {
 }
 
 TEST_F(Reads, CancelDropsTheReadWithoutItsRoutine) {
-    Open(descriptors::kMouse);
+    Open(&descriptors::kMouse);
     std::vector<uint8_t> buffer(4);
     ASSERT_TRUE(Start(buffer));
     auto cancel = Proc<BOOL(WINAPI*)(HANDLE)>(P().GetModuleHandleA("kernel32.dll"), "CancelIo");
@@ -538,7 +598,7 @@ TEST_F(Reads, CancelDropsTheReadWithoutItsRoutine) {
 }
 
 TEST_F(Reads, ClosingTheHandleEndsAnotherThreadsWaitAtOnce) {
-    Open(descriptors::kMouse);
+    Open(&descriptors::kMouse);
     std::atomic<int> calls{-1};
     std::atomic<DWORD> error{0};
     std::atomic<DWORD> result{0};
@@ -564,7 +624,7 @@ TEST_F(Reads, ClosingTheHandleEndsAnotherThreadsWaitAtOnce) {
 }
 
 TEST_F(Reads, QueryOnlyAndUnknownHandlesCannotRead) {
-    Open(descriptors::kMouse);
+    Open(&descriptors::kMouse);
     std::vector<uint8_t> buffer(4);
     HANDLE queryOnly = AdoptDescriptor(-1, 0, std::nullopt, descriptors::kMouse);
     EXPECT_FALSE(P().ReadFileEx(queryOnly, buffer.data(), 4, &Block, Record));
