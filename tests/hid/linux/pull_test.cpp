@@ -73,10 +73,6 @@ const PullCase kPullCases[] = {
     {"Simulated", [] { return std::make_unique<SimTarget>(); }},
 };
 
-void PrintTo(const PullCase& C, std::ostream* Os) {
-    *Os << C.Name;
-}
-
 class PulledDevice : public testing::TestWithParam<PullCase> {};
 
 TEST_P(PulledDevice, EndsThePendingReadAndRefusesTheNext) {
