@@ -346,8 +346,7 @@ class SpinEditEntry : public ::testing::TestWithParam<TEntryPath> {};
 
 TEST_P(SpinEditEntry, ObeysTheGatesAndTheKeyFilter) {
     if (GetParam() == epSelection && !QApplication::clipboard()->supportsSelection())
-        GTEST_SKIP() << "no primary selection on this platform (X11 has one: run this test "
-                        "under xvfb-run with -platform xcb)";
+        GTEST_SKIP() << "no primary selection here (run under xvfb-run -platform xcb)";
     const struct {
         const char* Text;
         bool EditorEnabled, ReadOnly;
