@@ -73,17 +73,16 @@ int32_t CheckedDiv(int32_t A, int32_t B) {
 // geometry (kept within 2^24) all stay far from overflow.
 constexpr long double kFarRows = 1 << 24;
 
-// Row of a level of Volts volts: u × scale in extended precision, divided by 1.1, truncated.
+// Row of a level of Volts volts.
 int32_t LevelRow(long double Volts) {
-    const long double product = Volts * static_cast<long double>(ScaleDivisor);
-    const long double quotient = product / 1.1L;
+    const long double quotient = instrument::LevelBytes(Volts, ScaleDivisor);
     if (!std::isfinite(quotient)) throw std::domain_error("Invalid floating point operation");
     return 255 - static_cast<int32_t>(std::clamp(std::trunc(quotient), -kFarRows, kFarRows));
 }
 
 long double ByteVolts(uint8_t Value) {
     if (ScaleDivisor == 0) throw std::domain_error("Division by zero");
-    return (static_cast<long double>(Value) * 1.1L) / static_cast<long double>(ScaleDivisor);
+    return instrument::ByteVolts(Value, ScaleDivisor);
 }
 
 QString WithUnit(long double Volts, int Decimals) {
@@ -367,8 +366,8 @@ bool TOrmelix_Control_Form::JvHidDeviceControllerEnumerate(TJvHidDevice* HidDev,
     const auto narrow = [](const std::u16string& Wide) {
         return QString::fromStdU16String(Wide).toLocal8Bit();
     };
-    if (narrow(HidDev->ProductName()) != QByteArray("Ormelix")) return true;
-    if (narrow(HidDev->VendorName()) == QByteArray("Bramlo-kt"))
+    if (narrow(HidDev->ProductName()) != QByteArray(instrument::Product)) return true;
+    if (narrow(HidDev->VendorName()) == QByteArray(instrument::Manufacturer))
         JvHidDeviceController->CheckOutByIndex(InstrumentDevice, Idx);
     return true;
 }
@@ -388,14 +387,16 @@ void TOrmelix_Control_Form::CheckBox1Click(QObject*) {
 
 void TOrmelix_Control_Form::GoButtonClick(QObject*) {
     // Command code of each item of FuncComboBox.
-    static constexpr uint8_t Codes[] = {0, 1, 2, 32, 48, 49, 64, 65};
+    using namespace instrument::command;
+    static constexpr uint8_t Codes[] = {Normal, ReadStored, SaveStored, ResetWorking,
+                                        Os1Off, Os1On,      Os2Off,     Os2On};
     if (!Get_Ormelix_Dev()) return;
     const int item = FuncComboBox->currentIndex();
     if (item >= 0 && item < static_cast<int>(std::size(Codes))) {
-        if (item == 2)
+        if (Codes[item] == SaveStored)
             ExchangeBuffer[PollPeriod] = static_cast<uint8_t>(RxSpinEdit240->IntegerValue() & 0xFF);
         ExchangeBuffer[CommandCode] = Codes[item];
-        if (item == 1) {
+        if (Codes[item] == ReadStored) {
             // Read the stored variables: the instrument has them in the record 10 ms later.
             send_data();
             Pause(10);
@@ -426,7 +427,7 @@ void TOrmelix_Control_Form::drawPlot() {
     pen.Color = 0x008CFF;
     pen.Style = TPenStyle::psDash;
     for (int k = 4; k >= 1; --k) {
-        const int32_t r = 255 - (10 * k * ScaleDivisor) / 11;
+        const int32_t r = 255 - instrument::WholeVoltBytes(k, ScaleDivisor);
         c->MoveTo(0, r);
         c->LineTo(Image->width(), r);
     }
@@ -452,8 +453,9 @@ void TOrmelix_Control_Form::drawPlot() {
     pen.Width = 1;
     for (int signal = 0; signal < 2; ++signal) {
         pen.Color = signal == 0 ? clBlack : clRed;
-        c->MoveTo(0, 255 - ExchangeBuffer[signal]);
-        for (int i = 0; i <= 120; ++i) c->LineTo(4 * i, 255 - ExchangeBuffer[2 * i + signal]);
+        c->MoveTo(0, 255 - ExchangeBuffer[instrument::SampleByte(signal, 0)]);
+        for (int i = 0; i < instrument::SamplePoints; ++i)
+            c->LineTo(4 * i, 255 - ExchangeBuffer[instrument::SampleByte(signal, i)]);
     }
 
     const int32_t cursor = ExchangeBuffer[CursorPos];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Canvas.h"
+#include "Protocol.h"
 
 #include <QDateTime>
 #include <QString>
@@ -22,17 +23,17 @@ class TJvHidDeviceController;
 class TRxSpinEdit;
 class QtHidEventLoop;
 
-// Byte map of the exchange record.
-constexpr int PollPeriod = 240;
-constexpr int ScaleByte = 245;
-constexpr int MinS1 = 246;
-constexpr int MaxS1 = 247;
-constexpr int MinS2 = 248;
-constexpr int MaxS2 = 249;
-constexpr int CursorPos = 250;
-constexpr int CommandCode = 253;
-constexpr int ExchangeSize = 254;
-constexpr int ReportSize = 255;
+// The exchange buffer holds the instrument's record, under the record's byte names.
+using instrument::CommandCode;
+using instrument::CursorPos;
+using instrument::MaxS1;
+using instrument::MaxS2;
+using instrument::MinS1;
+using instrument::MinS2;
+using instrument::PollPeriod;
+using instrument::ReportSize;
+using instrument::ScaleByte;
+constexpr int ExchangeSize = instrument::RecordSize;
 
 // The snapshot covers the client area down to the second separator: the outer size of the
 // dialog frame it was laid out for (3-pixel borders, a 19-pixel caption) less 6 by less 82.

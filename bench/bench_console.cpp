@@ -8,8 +8,8 @@
 #include "Ormelix.h"
 #include "ProcessProbe.h"
 #include "SimHidPlatform.h"
+#include "SimInstrument.h"
 #include "Unit1.h"
-#include "VirtualInstrument.h"
 
 #include <QApplication>
 #include <QCheckBox>

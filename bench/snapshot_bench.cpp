@@ -4,8 +4,8 @@
 //   snapshot_bench [--pictures N] [--folder DIR]    default 200 pictures in a temporary folder
 #include "HidPlatform.h"
 #include "SimHidPlatform.h"
+#include "SimInstrument.h"
 #include "Unit1.h"
-#include "VirtualInstrument.h"
 #include "jpeg.h"
 
 #include <QApplication>

@@ -8,8 +8,8 @@
 #include "HidPlatform.h"
 #include "RXSpin.h"
 #include "SimHidPlatform.h"
+#include "SimInstrument.h"
 #include "Unit1.h"
-#include "VirtualInstrument.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -21,13 +21,13 @@ struct Console {
         std::setlocale(LC_NUMERIC, "C");
         hidsim::SimDeviceSpec desc;
         desc.Path = "/dev/hidraw0";
-        desc.VendorID = 0x16C0;
-        desc.ProductID = 0x05DF;
-        desc.Manufacturer = u"Bramlo-kt";
-        desc.Product = u"Ormelix";
-        desc.FeatureReportByteLength = 255;
-        desc.UsagePage = 0xFF00;
-        desc.Usage = 1;
+        desc.VendorID = instrument::VendorId;
+        desc.ProductID = instrument::ProductId;
+        desc.Manufacturer = instrument::ManufacturerWide.data();
+        desc.Product = instrument::ProductWide.data();
+        desc.FeatureReportByteLength = instrument::ReportSize;
+        desc.UsagePage = instrument::UsagePage;
+        desc.Usage = instrument::Usage;
         desc.GetFeature = [this](uint8_t* Report, uint32_t Length) {
             for (uint32_t i = 1; i < Length && i <= record.size(); ++i) Report[i] = record[i - 1];
             return !fetchFails;

@@ -8,6 +8,7 @@
 #include "FuzzSupport.h"
 #include "Hid.h"
 #include "JvHidControllerClass.h"
+#include "Protocol.h"
 #include "SetupApi.h"
 #include "SimHidPlatform.h"
 
@@ -35,10 +36,10 @@ std::string PathOf(int Slot) {
 hidsim::SimDeviceSpec Device(int Slot, uint8_t Kind) {
     hidsim::SimDeviceSpec desc;
     desc.Path = PathOf(Slot);
-    desc.VendorID = 0x16C0;
+    desc.VendorID = instrument::VendorId;
     desc.ProductID = static_cast<USHORT>(Slot);
-    desc.Manufacturer = (Kind & 0x01) ? u"Other" : u"Bramlo-kt";
-    desc.Product = u"Ormelix";
+    desc.Manufacturer = (Kind & 0x01) ? u"Other" : instrument::ManufacturerWide.data();
+    desc.Product = instrument::ProductWide.data();
     desc.ManufacturerReadable = (Kind & 0x02) == 0;
     desc.Access = (Kind & 0x0C) == 0x04   ? hidsim::SimAccess::QueryOnly
                   : (Kind & 0x0C) == 0x08 ? hidsim::SimAccess::None
@@ -46,7 +47,7 @@ hidsim::SimDeviceSpec Device(int Slot, uint8_t Kind) {
     desc.Identifiable = (Kind & 0x10) == 0;
     desc.DetailReadable = (Kind & 0x20) == 0 || (Kind & 0x0C) == 0;
     desc.PreparsedReadable = (Kind & 0x40) == 0;
-    desc.FeatureReportByteLength = (Kind & 0x80) ? 0 : 255;
+    desc.FeatureReportByteLength = (Kind & 0x80) ? 0 : instrument::ReportSize;
     desc.InputReportByteLength = 8;
     const bool failing = (Kind & 0x80) != 0;
     desc.GetFeature = [failing](uint8_t* Report, uint32_t Length) {
@@ -178,7 +179,8 @@ struct Application {
     }
     // The console's rule: take a matching device.
     bool Found(TJvHidDevice* Dev, int Idx) {
-        if (Dev->ProductName() == u"Ormelix" && Dev->VendorName() == u"Bramlo-kt") {
+        if (Dev->ProductName() == instrument::ProductWide.data() &&
+            Dev->VendorName() == instrument::ManufacturerWide.data()) {
             TJvHidDevice* got = nullptr;
             if (c->CheckOutByIndex(got, Idx) && got) held.push_back(got);
         }

@@ -44,7 +44,7 @@ long double Clamp(long double V, long double Min, long double Max) {
 // Whether a tick may have failed on the level: its row is computed in extended precision, and
 // an overflow there ends the tick like any floating-point fault.
 bool LevelOverflows(const TRxSpinEdit* Field) {
-    return !std::isfinite(Field->Value() * 255.0L / 1.1L);
+    return !std::isfinite(instrument::LevelBytes(Field->Value(), 255));
 }
 
 void TickAndCheck(TOrmelix_Control_Form& F) {

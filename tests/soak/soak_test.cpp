@@ -4,8 +4,8 @@
 // re-plug once CheckBox1 is ticked again, and every picture a whole JPEG.
 //   ORMELIX_SOAK_TICKS (default 100000) and ORMELIX_SOAK_CYCLES (default 500) scale it.
 #include "ConsoleFixture.h"
+#include "SimInstrument.h"
 #include "SoakSupport.h"
-#include "VirtualInstrument.h"
 
 #include <QTemporaryDir>
 #include <cstdio>

@@ -1,5 +1,5 @@
 #include "SimHidPlatform.h"
-#include "VirtualInstrument.h"
+#include "SimInstrument.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@ using VI = VirtualInstrument;
 
 VI::Record Command(uint8_t Code, uint8_t PollPeriod = 0) {
     VI::Record r{};
-    r[VI::CommandByte] = Code;
-    r[VI::PollPeriodByte] = PollPeriod;
+    r[instrument::CommandCode] = Code;
+    r[instrument::PollPeriod] = PollPeriod;
     return r;
 }
 
@@ -19,9 +19,9 @@ TEST(VirtualInstrument, RecordCarriesTracesExtremesAndCursor) {
     VI vi;
     for (int n = 0; n < 100; ++n) {
         const VI::Record r = vi.Fetch();
-        EXPECT_EQ(r[VI::CommandByte], 0);
-        EXPECT_EQ(r[VI::ScaleByte], 64);
-        EXPECT_EQ(r[VI::PollPeriodByte], 10);
+        EXPECT_EQ(r[instrument::CommandCode], 0);
+        EXPECT_EQ(r[instrument::ScaleByte], 64);
+        EXPECT_EQ(r[instrument::PollPeriod], 10);
         uint8_t min1 = 255, max1 = 0, min2 = 255, max2 = 0;
         for (int i = 0; i < 120; ++i) {
             min1 = std::min(min1, r[2 * i]);
@@ -29,25 +29,25 @@ TEST(VirtualInstrument, RecordCarriesTracesExtremesAndCursor) {
             min2 = std::min(min2, r[2 * i + 1]);
             max2 = std::max(max2, r[2 * i + 1]);
         }
-        EXPECT_EQ(r[VI::MinS1Byte], min1);
-        EXPECT_EQ(r[VI::MaxS1Byte], max1);
-        EXPECT_EQ(r[VI::MinS2Byte], min2);
-        EXPECT_EQ(r[VI::MaxS2Byte], max2);
+        EXPECT_EQ(r[instrument::MinS1], min1);
+        EXPECT_EQ(r[instrument::MaxS1], max1);
+        EXPECT_EQ(r[instrument::MinS2], min2);
+        EXPECT_EQ(r[instrument::MaxS2], max2);
         EXPECT_LT(min1, max1); // a signal, not a flat line
         EXPECT_LT(min2, max2);
-        EXPECT_GE(r[VI::CursorByte], VI::CursorFirst);
-        EXPECT_LE(r[VI::CursorByte], VI::CursorLast);
+        EXPECT_GE(r[instrument::CursorPos], VI::CursorFirst);
+        EXPECT_LE(r[instrument::CursorPos], VI::CursorLast);
     }
 }
 
 TEST(VirtualInstrument, CursorSweepsUpAndWrapsSoThatEverySweepCrossesBothThresholds) {
     VI vi;
-    int last = vi.Fetch()[VI::CursorByte];
+    int last = vi.Fetch()[instrument::CursorPos];
     ASSERT_EQ(last, VI::CursorFirst);
     int sweeps = 0;
     bool above = false, below = true; // this sweep went past 210 / started under 150
     for (int n = 0; n < 400; ++n) {
-        const int c = vi.Fetch()[VI::CursorByte];
+        const int c = vi.Fetch()[instrument::CursorPos];
         if (c < last) {
             EXPECT_TRUE(above && below) << "sweep " << sweeps;
             ++sweeps;
@@ -68,12 +68,12 @@ TEST(VirtualInstrument, StoredVariablesAfterASaveAndARead) {
     EXPECT_EQ(vi.Snapshot().StoredPollPeriod, 77);
     vi.Receive(Command(1));
     VI::Record r = vi.Fetch();
-    EXPECT_EQ(r[VI::PollPeriodByte], 77);
-    EXPECT_EQ(r[VI::ScaleByte], 64);
-    EXPECT_EQ(r[VI::CommandByte], 0); // the echo asks for normal operation
+    EXPECT_EQ(r[instrument::PollPeriod], 77);
+    EXPECT_EQ(r[instrument::ScaleByte], 64);
+    EXPECT_EQ(r[instrument::CommandCode], 0); // the echo asks for normal operation
     // The stored values come in the next record only.
     r = vi.Fetch();
-    EXPECT_EQ(r[VI::PollPeriodByte], 77);
+    EXPECT_EQ(r[instrument::PollPeriod], 77);
 }
 
 struct CommandCase {
@@ -107,7 +107,7 @@ TEST(VirtualInstrument, ResetReturnsTheWorkingVariablesToTheStoredOnes) {
     ASSERT_NE(vi.Snapshot().Cursor, VI::CursorFirst);
     vi.Receive(Command(32));
     EXPECT_EQ(vi.Snapshot().Cursor, VI::CursorFirst);
-    EXPECT_EQ(vi.Fetch()[VI::PollPeriodByte], vi.Snapshot().StoredPollPeriod);
+    EXPECT_EQ(vi.Fetch()[instrument::PollPeriod], vi.Snapshot().StoredPollPeriod);
 }
 
 TEST(VirtualInstrument, ServedAsFeatureReportZeroOnTheSimulatedPlatform) {
@@ -119,18 +119,18 @@ TEST(VirtualInstrument, ServedAsFeatureReportZeroOnTheSimulatedPlatform) {
     uint8_t report[255] = {};
     ASSERT_TRUE(desc.GetFeature(report, 255));
     EXPECT_EQ(report[0], 0);
-    EXPECT_EQ(report[1 + VI::ScaleByte], 64);
+    EXPECT_EQ(report[1 + instrument::ScaleByte], 64);
     report[0] = 3; // no such report
     EXPECT_FALSE(desc.GetFeature(report, 255));
     uint8_t sent[255] = {};
-    sent[1 + VI::CommandByte] = 2;
-    sent[1 + VI::PollPeriodByte] = 200;
+    sent[1 + instrument::CommandCode] = 2;
+    sent[1 + instrument::PollPeriod] = 200;
     ASSERT_TRUE(desc.SetFeature(sent, 255));
     EXPECT_EQ(vi->Snapshot().StoredPollPeriod, 200);
 }
 
 TEST(VirtualInstrument, DescriptorIsOneUnnumberedFeatureReportOf254Bytes) {
-    const auto& d = VI::ReportDescriptor();
+    const auto& d = instrument::ReportDescriptor();
     // Report Count item (0x96: two data bytes) holds 254, Feature main item present, no Report ID.
     const auto count = std::find(d.begin(), d.end(), uint8_t(0x96));
     ASSERT_NE(count, d.end());

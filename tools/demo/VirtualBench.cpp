@@ -32,14 +32,14 @@ hidsim::SimDeviceSpec Mouse() {
 hidsim::SimDeviceSpec LookAlike() {
     hidsim::SimDeviceSpec desc;
     desc.Path = VirtualBench::LookAlikePath;
-    desc.VendorID = 0x16C0;
-    desc.ProductID = 0x05DF;
-    desc.VersionNumber = 0x0100;
+    desc.VendorID = instrument::VendorId;
+    desc.ProductID = instrument::ProductId;
+    desc.VersionNumber = instrument::VersionNumber;
     desc.Manufacturer = u"Bramlo-KT";
-    desc.Product = u"Ormelix";
-    desc.FeatureReportByteLength = VirtualInstrument::RecordSize + 1;
-    desc.UsagePage = 0xFF00;
-    desc.Usage = 1;
+    desc.Product = instrument::ProductWide.data();
+    desc.FeatureReportByteLength = instrument::ReportSize;
+    desc.UsagePage = instrument::UsagePage;
+    desc.Usage = instrument::Usage;
     // A flat record at mid scale, so that talking to it by mistake would show at once.
     desc.GetFeature = [](uint8_t* Report, uint32_t Length) {
         std::fill(Report + 1, Report + Length, uint8_t{128});

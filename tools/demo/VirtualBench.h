@@ -4,7 +4,7 @@
 #pragma once
 
 #include "SimHidPlatform.h"
-#include "VirtualInstrument.h"
+#include "SimInstrument.h"
 
 #include <QPoint>
 #include <QRect>

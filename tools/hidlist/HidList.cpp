@@ -2,6 +2,7 @@
 
 #include "Hid.h"
 #include "JvHidControllerClass.h"
+#include "Protocol.h"
 #include "SetupApi.h"
 
 #include <algorithm>
@@ -12,9 +13,6 @@
 #include <ostream>
 
 namespace {
-
-const char* const kInstrumentProduct = "Ormelix";
-const char* const kInstrumentManufacturer = "Bramlo-kt";
 
 // No real interface path comes near this; a larger size is a broken answer.
 constexpr DWORD kMaxDetailBytes = 64 * 1024;
@@ -268,8 +266,8 @@ std::string Utf8FromUtf16(const std::u16string& Text) {
 }
 
 bool IsInstrument(const HidInterfaceRow& Row) {
-    return Row.Product && *Row.Product == kInstrumentProduct && Row.Manufacturer &&
-           *Row.Manufacturer == kInstrumentManufacturer;
+    return Row.Product && *Row.Product == instrument::Product && Row.Manufacturer &&
+           *Row.Manufacturer == instrument::Manufacturer;
 }
 
 HidListing CollectHidInterfaces() {
@@ -371,8 +369,8 @@ int ListHidInterfaces(std::ostream& Out, std::ostream& Err) {
                 << " is the instrument but cannot be identified: plug it in again\n";
     }
     if (!found)
-        Err << "ormelix-hidlist: no HID interface with product \"" << kInstrumentProduct
-            << "\" and manufacturer \"" << kInstrumentManufacturer << "\"\n";
+        Err << "ormelix-hidlist: no HID interface with product \"" << instrument::Product
+            << "\" and manufacturer \"" << instrument::Manufacturer << "\"\n";
     Out.flush();
     return 0;
 }

@@ -63,12 +63,12 @@ std::vector<uint8_t> UsbHidInstrument::DeviceDescriptor() const {
             0,
             0,
             MaxPacketSize0,
-            Lo(VirtualInstrument::VendorID),
-            Hi(VirtualInstrument::VendorID),
-            Lo(VirtualInstrument::ProductID),
-            Hi(VirtualInstrument::ProductID),
-            Lo(VirtualInstrument::VersionNumber),
-            Hi(VirtualInstrument::VersionNumber),
+            Lo(instrument::VendorId),
+            Hi(instrument::VendorId),
+            Lo(instrument::ProductId),
+            Hi(instrument::ProductId),
+            Lo(instrument::VersionNumber),
+            Hi(instrument::VersionNumber),
             ManufacturerIndex,
             ProductIndex,
             0, // no serial number
@@ -76,7 +76,7 @@ std::vector<uint8_t> UsbHidInstrument::DeviceDescriptor() const {
 }
 
 std::vector<uint8_t> UsbHidInstrument::HidDescriptor() const {
-    const auto length = static_cast<uint16_t>(VirtualInstrument::ReportDescriptor().size());
+    const auto length = static_cast<uint16_t>(instrument::ReportDescriptor().size());
     return {9, usb::DescHid,    Lo(0x0111), Hi(0x0111), 0 /* not localised */,
             1, usb::DescReport, Lo(length), Hi(length)};
 }
@@ -108,9 +108,9 @@ std::vector<uint8_t> UsbHidInstrument::StringDescriptor(uint8_t Index) const {
     case 0:
         return {4, usb::DescString, Lo(usb::LangEnglishUs), Hi(usb::LangEnglishUs)};
     case ManufacturerIndex:
-        return Utf16Descriptor(VirtualInstrument::Manufacturer);
+        return Utf16Descriptor(instrument::ManufacturerWide.data());
     case ProductIndex:
-        return Utf16Descriptor(VirtualInstrument::Product);
+        return Utf16Descriptor(instrument::ProductWide.data());
     default:
         return {};
     }
@@ -172,7 +172,7 @@ ControlResult UsbHidInstrument::Standard(const usbip::SetupPacket& S) {
             if (type == usb::DescHid && index == 0)
                 return ControlResult::In(HidDescriptor(), S.Length);
             if (type == usb::DescReport && index == 0)
-                return ControlResult::In(VirtualInstrument::ReportDescriptor(), S.Length);
+                return ControlResult::In(instrument::ReportDescriptor(), S.Length);
             return ControlResult::Stall();
         case usb::GetInterface:
             return ControlResult::In({0}, S.Length);
@@ -200,7 +200,8 @@ ControlResult UsbHidInstrument::Standard(const usbip::SetupPacket& S) {
 
 ControlResult UsbHidInstrument::Class(const usbip::SetupPacket& S, std::span<const uint8_t> Out) {
     if (Lo(S.Index) != InterfaceNumber) return ControlResult::Stall();
-    const bool featureZero = Hi(S.Value) == usb::FeatureReport && Lo(S.Value) == 0;
+    const bool featureZero =
+        Hi(S.Value) == usb::FeatureReport && Lo(S.Value) == instrument::ReportId;
     if (S.RequestType == ClassInterfaceIn) {
         switch (S.Request) {
         case usb::HidGetReport: {
@@ -220,8 +221,8 @@ ControlResult UsbHidInstrument::Class(const usbip::SetupPacket& S, std::span<con
     switch (S.Request) {
     case usb::HidSetReport: {
         // Only the whole record: a shorter or longer one is not the instrument's report.
-        if (!featureZero || S.Length != VirtualInstrument::RecordSize ||
-            Out.size() != VirtualInstrument::RecordSize)
+        if (!featureZero || S.Length != instrument::RecordSize ||
+            Out.size() != instrument::RecordSize)
             return ControlResult::Stall();
         VirtualInstrument::Record r;
         std::copy(Out.begin(), Out.end(), r.begin());

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         device.OnReceived = [&logMutex](const VirtualInstrument::Record& R) {
             std::lock_guard lock(logMutex);
             std::fprintf(stderr, "  record received, command %u\n",
-                         unsigned(R[VirtualInstrument::CommandByte]));
+                         unsigned(R[instrument::CommandCode]));
         };
     }
 

@@ -172,7 +172,7 @@ TEST_F(ServerTest, DeviceDescriptorNamesTheInstrumentAtFullSpeedPacketSize) {
 }
 
 TEST_F(ServerTest, ConfigurationDescriptorHasOneHidInterfaceWithInterruptIn) {
-    const Bytes report = VI::ReportDescriptor();
+    const Bytes report = instrument::ReportDescriptor();
     const Bytes config = {0x09, 0x02, 0x22, 0x00, 0x01, 0x01, 0x00, 0x80,
                           0x32, // configuration
                           0x09, 0x04, 0x00, 0x00, 0x01, 0x03, 0x00, 0x00,
@@ -223,8 +223,9 @@ INSTANTIATE_TEST_SUITE_P(
                                      0,
                                      9,
                                      {0x09, 0x21, 0x11, 0x01, 0x00, 0x01, 0x22,
-                                      uint8_t(VI::ReportDescriptor().size()), 0x00}},
-                      DescriptorCase{"Report", 0x81, 0x2200, 0, 255, VI::ReportDescriptor()},
+                                      uint8_t(instrument::ReportDescriptor().size()), 0x00}},
+                      DescriptorCase{"Report", 0x81, 0x2200, 0, 255,
+                                     instrument::ReportDescriptor()},
                       DescriptorCase{"ReportOfAnotherInterface", 0x81, 0x2200, 1, 255, {}}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
@@ -268,8 +269,8 @@ TEST_F(ServerTest, GetReportReturnsTheInstrumentsRecords) {
 TEST_F(ServerTest, SetReportHandsTheRecordToTheInstrument) {
     Bytes record(254);
     for (size_t i = 0; i < record.size(); ++i) record[i] = uint8_t(i * 7 + 3);
-    record[VI::PollPeriodByte] = 77;
-    record[VI::CommandByte] = 2; // save the poll period
+    record[instrument::PollPeriod] = 77;
+    record[instrument::CommandCode] = 2; // save the poll period
     Bytes request = Submit(9, 0, 0, 254, SetupPacketBytes(0x21, 0x09, 0x0300, 0, 254));
     request.insert(request.end(), record.begin(), record.end());
     EXPECT_EQ(Exchange(request, 48), RetSubmit(9, 0, 254));

@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
         const auto sent = recorder.Received();
         const auto fetched = recorder.Fetched();
         Record first{};
-        first[VirtualInstrument::CommandByte] = 1;
+        first[instrument::CommandCode] = 1;
         std::string why;
         if (!InstrumentDevice)
             why = "the instrument was not found";
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
             why = "second send: " + why;
         else if (!form->Timer->isActive())
             why = "polling did not start";
-        else if (ScaleDivisor != fetched[0][VirtualInstrument::ScaleByte])
+        else if (ScaleDivisor != fetched[0][instrument::ScaleByte])
             why = "scale " + std::to_string(ScaleDivisor);
         checks.Report("console-connect", why.empty(), why);
     }
@@ -126,13 +126,13 @@ int main(int argc, char** argv) {
             const std::string d = Same(sent.back(), want);
             return d.empty() ? d : "item " + std::to_string(Item) + ": " + d;
         };
-        why = command(5, [](Record& R) { R[VirtualInstrument::CommandByte] = 49; });
+        why = command(5, [](Record& R) { R[instrument::CommandCode] = 49; });
         if (why.empty() && !instrument->Snapshot().Os1) why = "OS1 not set by the instrument";
         if (why.empty()) {
             form->RxSpinEdit240->SetValue(33);
             why = command(2, [](Record& R) {
-                R[VirtualInstrument::PollPeriodByte] = 33;
-                R[VirtualInstrument::CommandByte] = 2;
+                R[instrument::PollPeriod] = 33;
+                R[instrument::CommandCode] = 2;
             });
         }
         if (why.empty() && instrument->Snapshot().StoredPollPeriod != 33)

@@ -105,10 +105,10 @@ int main(int argc, char** argv) {
     const HIDD_ATTRIBUTES& a = dev->Attributes();
     const HIDP_CAPS caps = dev->Caps();
     std::string why;
-    if (a.VendorID != VirtualInstrument::VendorID || a.ProductID != VirtualInstrument::ProductID)
+    if (a.VendorID != instrument::VendorId || a.ProductID != instrument::ProductId)
         why =
             "vendor/product ids " + std::to_string(a.VendorID) + "/" + std::to_string(a.ProductID);
-    else if (a.VersionNumber != VirtualInstrument::VersionNumber)
+    else if (a.VersionNumber != instrument::VersionNumber)
         why = "version " + std::to_string(a.VersionNumber);
     else if (caps.FeatureReportByteLength != 255 || caps.UsagePage != 0xFF00)
         why = "feature report length " + std::to_string(caps.FeatureReportByteLength) +
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     // A command: OS2 = 1 in byte 253, every other byte a pattern.
     std::array<uint8_t, 255> sent{};
     for (size_t i = 1; i < sent.size(); ++i) sent[i] = static_cast<uint8_t>(i * 13 + 5);
-    sent[1 + VirtualInstrument::CommandByte] = 65;
+    sent[1 + instrument::CommandCode] = 65;
     const bool set = dev->SetFeature(sent.data(), sent.size());
     const auto received = recorder.Received();
     if (!set)
