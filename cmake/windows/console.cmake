@@ -54,6 +54,12 @@ if(ORMELIX_BUILD_TESTS)
 
   target_include_directories(app_tests PRIVATE ${tests}/imaging)
 
+  # The demo console polling the virtual instrument, its snapshot included.
+  ormelix_console_test(demo_tests
+    SOURCES ${tests}/tools/demo/demo_test.cpp ${tests}/imaging/LibJpeg.cpp
+    LIBS ormelix_demo JPEG::JPEG)
+  target_include_directories(demo_tests PRIVATE ${tests}/imaging)
+
   ormelix_console_test(imaging_tests
     SOURCES ${tests}/imaging/LibJpeg.cpp ${tests}/imaging/JpegImageTest.cpp
             ${tests}/imaging/SaveToFileTest.cpp
