@@ -10,17 +10,8 @@ build=${ORMELIX_DEB_BUILD_DIR:-$here/build-deb}
 
 # dpkg-dev and file: CPack finds the shared libraries the programs need with them.
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev dpkg-dev file)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$here/tools/install-missing.sh"
+install_missing "${packages[@]}"
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORMELIX_BUILD_TESTS=OFF \
     -DORMELIX_BUILD_BENCH=OFF "$@" >/dev/null

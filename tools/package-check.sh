@@ -21,14 +21,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev
           libgtest-dev libgmock-dev dpkg-dev file lintian desktop-file-utils locales)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$here/tools/install-missing.sh"
+install_missing "${packages[@]}"
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORMELIX_WERROR=ON \
     -DORMELIX_BUILD_TESTS=ON -DORMELIX_BUILD_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null

@@ -16,17 +16,8 @@ if [ "$what" = test ]; then
     packages+=(qemu-system-x86 linux-image-amd64 busybox-static udev cpio xz-utils zstd)
 fi
 
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$here/tools/install-missing.sh"
+install_missing "${packages[@]}"
 
 # The comma-locale tests need a Russian locale.
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf8$'; then
