@@ -3,7 +3,7 @@
 #pragma once
 
 #include "JvHidControllerClass.h"
-#include "SimHidPlatform.h"
+#include "SimInstrument.h"
 #include "Unit1.h"
 
 #include <QCoreApplication>
@@ -19,15 +19,7 @@ namespace fuzz {
 struct Console {
     Console() {
         std::setlocale(LC_NUMERIC, "C");
-        hidsim::SimDeviceSpec desc;
-        desc.Path = "/dev/hidraw0";
-        desc.VendorID = instrument::VendorId;
-        desc.ProductID = instrument::ProductId;
-        desc.Manufacturer = instrument::ManufacturerWide.data();
-        desc.Product = instrument::ProductWide.data();
-        desc.FeatureReportByteLength = instrument::ReportSize;
-        desc.UsagePage = instrument::UsagePage;
-        desc.Usage = instrument::Usage;
+        hidsim::SimDeviceSpec desc = InstrumentIdentity("/dev/hidraw0");
         desc.GetFeature = [this](uint8_t* Report, uint32_t Length) {
             for (uint32_t i = 1; i < Length && i <= record.size(); ++i) Report[i] = record[i - 1];
             return !fetchFails;

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-hidsim::SimDeviceSpec VirtualInstrumentDevice(std::shared_ptr<VirtualInstrument> Instrument,
-                                              const std::string& Path) {
+hidsim::SimDeviceSpec InstrumentIdentity(const std::string& Path) {
     hidsim::SimDeviceSpec desc;
     desc.Path = Path;
     desc.VendorID = instrument::VendorId;
@@ -14,6 +13,12 @@ hidsim::SimDeviceSpec VirtualInstrumentDevice(std::shared_ptr<VirtualInstrument>
     desc.FeatureReportByteLength = instrument::ReportSize;
     desc.UsagePage = instrument::UsagePage;
     desc.Usage = instrument::Usage;
+    return desc;
+}
+
+hidsim::SimDeviceSpec VirtualInstrumentDevice(std::shared_ptr<VirtualInstrument> Instrument,
+                                              const std::string& Path) {
+    hidsim::SimDeviceSpec desc = InstrumentIdentity(Path);
     // Byte 0 of the caller's buffer is the report ID; the record follows it.
     desc.GetFeature = [Instrument](uint8_t* Report, uint32_t Length) {
         if (Length < 1 || Report[0] != instrument::ReportId) return false;

@@ -7,5 +7,8 @@
 #include <memory>
 #include <string>
 
+// The instrument's identity and report shape at Path, with no feature handlers yet.
+hidsim::SimDeviceSpec InstrumentIdentity(const std::string& Path);
+
 hidsim::SimDeviceSpec VirtualInstrumentDevice(std::shared_ptr<VirtualInstrument> Instrument,
                                               const std::string& Path);
