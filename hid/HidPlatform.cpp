@@ -1,14 +1,11 @@
 // Selection of the platform the layer calls, and the platform used when none is installed: a
 // machine without the device libraries, so the layer finds no devices and reports nothing.
+// Programs choose explicitly at start; nothing falls back to the machine's own platform.
 #include "HidPlatform.h"
 
 #include <atomic>
 #include <chrono>
 #include <thread>
-
-// Present only when the program links the native platform library; otherwise the layer runs on
-// the empty platform below instead of failing to link.
-extern const HidPlatform* NativeHidPlatform() __attribute__((weak));
 
 namespace {
 
@@ -92,9 +89,6 @@ void SetHidPlatform(const HidPlatform* Platform) {
 }
 
 const HidPlatform& CurrentHidPlatform() {
-    if (const HidPlatform* p = gInstalled.load()) return *p;
-    if (NativeHidPlatform) {
-        if (const HidPlatform* p = NativeHidPlatform()) return *p;
-    }
-    return kEmptyPlatform;
+    const HidPlatform* p = gInstalled.load();
+    return p ? *p : kEmptyPlatform;
 }

@@ -38,8 +38,8 @@ struct HidPlatform {
     void (*CloseDeviceMonitor)(int Fd);
 };
 
-// Install the platform the layer calls from now on (nullptr: the machine's own). Only while no
-// controller exists.
+// Install the platform the layer calls from now on (nullptr: none, a machine without the device
+// libraries). Only while no controller exists. Programs install NativeHidPlatform() at start.
 void SetHidPlatform(const HidPlatform* Platform);
 const HidPlatform& CurrentHidPlatform();
 
