@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -144,6 +145,23 @@ std::unique_ptr<InstrumentLink> Reach(HidEventLoop& Loop, std::ostream& Err) {
                          : hint)
         << '\n';
     return nullptr;
+}
+
+std::string JsonString(const std::string& Text) {
+    std::string out = "\"";
+    for (unsigned char c : Text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
 }
 
 std::string VoltsText(uint8_t Value, uint8_t Scale) {
@@ -308,7 +326,7 @@ int Info(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& 
                   {"min_s2", "min S2", MinS2},
                   {"max_s2", "max S2", MaxS2}};
     if (json) {
-        Out << "{\"device\": \"" << link->Path() << "\", \"scale\": " << int(scale)
+        Out << "{\"device\": " << JsonString(link->Path()) << ", \"scale\": " << int(scale)
             << ", \"cursor\": " << int(r[CursorPos]) << ", \"poll_period\": " << int(r[PollPeriod]);
         for (const auto& l : levels) {
             const std::string v = VoltsText(r[l.Byte], scale);
