@@ -11,8 +11,8 @@
 #include <QCoreApplication>
 #include <QThread>
 #include <charconv>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <ostream>

@@ -135,7 +135,7 @@ protected:
     }
 
     int RunRecorder(cli::RecordOptions Options,
-               std::function<void(cli::Recorder&, uint64_t)> Hook = {}) {
+                    std::function<void(cli::Recorder&, uint64_t)> Hook = {}) {
         err.str("");
         cli::Recorder recorder(std::move(Options), err);
         if (Hook) recorder.AfterTick = [&](uint64_t Rows) { Hook(recorder, Rows); };
