@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     auto instrument = std::make_shared<VirtualInstrument>();
     sim.Plug(VirtualInstrumentDevice(instrument, "/dev/hidraw-sim0"));
     SetHidPlatform(sim.Platform());
-    const auto span = std::chrono::seconds(seconds);
+    const auto span = std::chrono::milliseconds(seconds * 1000);
 
     double bareRate = 0;
     {

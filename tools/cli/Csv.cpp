@@ -2,6 +2,7 @@
 
 #include "Protocol.h"
 
+#include <array>
 #include <charconv>
 #include <ctime>
 
@@ -69,12 +70,24 @@ std::string CsvRow(std::string_view Time, uint64_t Counter, const uint8_t* Recor
     AppendNumber(row, Record[ScaleByte]);
     row += ',';
     AppendNumber(row, Record[CursorPos]);
+    // The 256 volt texts of a scale, made again only when the scale changes: formatting 246
+    // extended-precision values per row would cost more than the rest of the row.
+    thread_local int cachedScale = -1;
+    thread_local std::array<std::string, 256> volts;
+    const uint8_t scale = Record[ScaleByte];
+    if (!Raw && cachedScale != scale) {
+        for (int b = 0; b < 256; ++b) {
+            volts[b].clear();
+            AppendVolts(volts[b], static_cast<uint8_t>(b), scale);
+        }
+        cachedScale = scale;
+    }
     const auto field = [&](int Byte) {
         row += ',';
         if (Raw)
             AppendNumber(row, Record[Byte]);
         else
-            AppendVolts(row, Record[Byte], Record[ScaleByte]);
+            row += volts[Record[Byte]];
     };
     for (int byte : {MinS1, MaxS1, MinS2, MaxS2}) field(byte);
     for (int signal = 0; signal < 2; ++signal)
