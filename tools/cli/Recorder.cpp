@@ -63,8 +63,9 @@ void Recorder::ShowProgress(bool Force) {
     if (!Force && now - lastProgress_ < std::chrono::milliseconds(200)) return;
     lastProgress_ = now;
     const double elapsed = std::chrono::duration<double>(now - start_).count();
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%.1f", elapsed > 0 ? summary_.Records / elapsed : 0.0);
+    // A rate over the first moments says little.
+    char rate[32] = "-";
+    if (elapsed >= 1.0) std::snprintf(rate, sizeof rate, "%.1f", summary_.Records / elapsed);
     err_ << "\r\033[K" << summary_.Records << " records  " << Clock(now - start_) << "  " << rate
          << " rows/s  "
          << (state_ == State::Recording ? "recording" : "waiting for the instrument");
