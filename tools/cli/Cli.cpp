@@ -147,6 +147,15 @@ std::unique_ptr<InstrumentLink> Reach(HidEventLoop& Loop, std::ostream& Err) {
     return nullptr;
 }
 
+// A held instrument that does not answer: most often one that opens only for queries.
+int FetchRefused(const InstrumentLink& Link, std::ostream& Err) {
+    const std::string hint = InstrumentHint();
+    Err << "ormelix-cli: "
+        << (hint.empty() ? "the instrument at " + Link.Path() + " refused the fetch" : hint)
+        << '\n';
+    return ExitUnreachable;
+}
+
 std::string JsonString(const std::string& Text) {
     std::string out = "\"";
     for (unsigned char c : Text) {
@@ -259,8 +268,7 @@ int Send(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& 
     if (!link) return ExitUnreachable;
     Record record{};
     if (!link->Fetch(record)) {
-        Err << "ormelix-cli: the instrument at " << link->Path() << " refused the fetch\n";
-        return ExitUnreachable;
+        return FetchRefused(*link, Err);
     }
     Out << "fetched the last record from " << link->Path() << '\n';
     bool storedRead = false;
@@ -312,8 +320,7 @@ int Info(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& 
     if (!link) return ExitUnreachable;
     Record r{};
     if (!link->Fetch(r)) {
-        Err << "ormelix-cli: the instrument at " << link->Path() << " refused the fetch\n";
-        return ExitUnreachable;
+        return FetchRefused(*link, Err);
     }
     using namespace instrument;
     const uint8_t scale = r[ScaleByte];

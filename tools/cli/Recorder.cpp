@@ -133,10 +133,17 @@ void Recorder::Tick(InstrumentLink& Link) {
             Say("recording from the instrument at " + Link.Path());
         state_ = State::Recording;
         Record r{};
-        if (!Link.Fetch(r))
+        if (Link.Fetch(r)) {
+            refusedInARow_ = 0;
+            if (!WriteRow(r)) return;
+        } else {
             ++summary_.FailedFetches;
-        else if (!WriteRow(r))
-            return;
+            // Said once while it lasts: most often the node opens only for queries.
+            if (++refusedInARow_ == 3) {
+                const std::string hint = InstrumentHint();
+                Say("the instrument refuses the fetches" + (hint.empty() ? "" : ": " + hint));
+            }
+        }
     }
     if (options_.Count > 0 && summary_.Records >= options_.Count) return Finish(0);
     if (options_.DurationMs > 0 && now - start_ >= std::chrono::milliseconds(options_.DurationMs))
@@ -147,6 +154,13 @@ void Recorder::Tick(InstrumentLink& Link) {
 
 int Recorder::Run() {
     start_ = std::chrono::steady_clock::now();
+    // Without the HID libraries no file is made.
+    QtHidEventLoop hidLoop;
+    InstrumentLink link(&hidLoop);
+    if (!link.Bound()) {
+        err_ << "ormelix-cli: " << InstrumentHint() << '\n';
+        return 1;
+    }
     std::string error;
     const bool opened = options_.Output.empty()
                             ? file_.OpenStandardOutput(error)
@@ -160,12 +174,6 @@ int Recorder::Run() {
             file_.Path());
     counter_ = file_.LastCounter();
 
-    QtHidEventLoop hidLoop;
-    InstrumentLink link(&hidLoop);
-    if (!link.Bound()) {
-        err_ << "ormelix-cli: " << InstrumentHint() << '\n';
-        return 1;
-    }
     QEventLoop loop;
     quit_ = [&loop] { loop.quit(); };
 

@@ -61,6 +61,7 @@ private:
     RowFile file_;
     RecordSummary summary_;
     uint64_t counter_ = 0;
+    int refusedInARow_ = 0;
     enum class State { Starting, Recording, Waiting } state_ = State::Starting;
     std::chrono::steady_clock::time_point start_, goneAt_, lastProgress_;
     bool progressShown_ = false;

@@ -249,6 +249,29 @@ TEST_F(RecordTest, UnplugAndReplugDuringARecordingShowAsAGap) {
     EXPECT_GE(ms(rows[4][0]) - ms(rows[3][0]), 50);
 }
 
+TEST_F(RecordTest, AnUnreachableInstrumentGetsHidlistsHint) {
+    struct Case {
+        hidsim::SimAccess Access; // of the instrument; None: not plugged in
+        const char* Hint;
+    } cases[] = {
+        {hidsim::SimAccess::None, "no HID interface with product \"Ormelix\""},
+        {hidsim::SimAccess::QueryOnly, "does not open read-write: install the udev rule"},
+    };
+    for (const Case& c : cases) {
+        if (c.Access != hidsim::SimAccess::None) {
+            auto spec = Device(std::make_shared<TestInstrument>(), "/dev/hidraw5");
+            spec.Access = c.Access;
+            sim.Plug(spec);
+        }
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"info"}, std::vector<std::string>{"send", "os2=1"}}) {
+            std::ostringstream out, err;
+            EXPECT_EQ(cli::CliMain(args, out, err), cli::ExitUnreachable) << args[0];
+            EXPECT_NE(err.str().find(c.Hint), std::string::npos) << err.str();
+        }
+    }
+}
+
 // --- the file under failure -----------------------------------------------------------------
 
 TEST_F(RecordTest, AFullDiskKeepsEveryCompleteRowAndFails) {
