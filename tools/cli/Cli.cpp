@@ -89,16 +89,18 @@ struct Usage {
 // The simulated machine of ormelix-demo, installed for as long as it lives.
 class DemoMachine {
 public:
-    DemoMachine() : instrument_(std::make_shared<VirtualInstrument>()) {
+    DemoMachine()
+        : previous_(&CurrentHidPlatform()), instrument_(std::make_shared<VirtualInstrument>()) {
         sim_.Plug(VirtualInstrumentDevice(instrument_, bench::InstrumentPath));
         sim_.Plug(bench::Mouse());
         sim_.Plug(bench::LookAlike());
         SetHidPlatform(sim_.Platform());
     }
-    ~DemoMachine() { SetHidPlatform(nullptr); }
+    ~DemoMachine() { SetHidPlatform(previous_); }
     hidsim::SimHidPlatform& Sim() { return sim_; }
 
 private:
+    const HidPlatform* previous_;
     hidsim::SimHidPlatform sim_;
     std::shared_ptr<VirtualInstrument> instrument_;
 };
