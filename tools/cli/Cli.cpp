@@ -181,9 +181,9 @@ std::string VoltsText(uint8_t Value, uint8_t Scale) {
     return text;
 }
 
-int Record_(const std::vector<std::string>& Args, std::ostream& Err, bool& Demo) {
+int RecordRows(const std::vector<std::string>& Args, std::ostream& Err) {
     RecordOptions options;
-    bool force = false, append = false;
+    bool force = false, append = false, demo = false;
     for (size_t i = 0; i < Args.size(); ++i) {
         const std::string& a = Args[i];
         const auto value = [&]() -> std::string {
@@ -213,7 +213,7 @@ int Record_(const std::vector<std::string>& Args, std::ostream& Err, bool& Demo)
         } else if (a == "--append") {
             append = true;
         } else if (a == "--demo") {
-            Demo = true;
+            demo = true;
         } else {
             throw Usage{"unknown option " + a};
         }
@@ -228,11 +228,11 @@ int Record_(const std::vector<std::string>& Args, std::ostream& Err, bool& Demo)
                            : RowFile::Mode::Create;
     options.Progress = ::isatty(STDERR_FILENO) == 1;
 
-    std::unique_ptr<DemoMachine> demo;
-    if (Demo) demo = std::make_unique<DemoMachine>();
+    std::unique_ptr<DemoMachine> machine;
+    if (demo) machine = std::make_unique<DemoMachine>();
     Recorder recorder(options, Err);
     // Nothing reads the simulated platform's transfer log: keep it from growing.
-    if (demo) recorder.AfterTick = [&demo](uint64_t) { demo->Sim().ClearLogs(); };
+    if (machine) recorder.AfterTick = [&machine](uint64_t) { machine->Sim().ClearLogs(); };
     StopRecording = [&recorder] { recorder.Stop(); };
     const int status = recorder.Run();
     StopRecording = nullptr;
@@ -390,8 +390,7 @@ int CliMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostrea
         return ExitDone;
     }
     try {
-        bool demo = false;
-        if (command == "record") return Record_(rest, Err, demo);
+        if (command == "record") return RecordRows(rest, Err);
         if (command == "send") return Send(rest, Out, Err);
         return Info(rest, Out, Err);
     } catch (const Usage& u) {

@@ -259,9 +259,9 @@ TEST_F(RecordTest, AnUnreachableInstrumentGetsHidlistsHint) {
     };
     for (const Case& c : cases) {
         if (c.Access != hidsim::SimAccess::None) {
-            auto spec = Device(std::make_shared<TestInstrument>(), "/dev/hidraw5");
-            spec.Access = c.Access;
-            sim.Plug(spec);
+            auto device = Device(std::make_shared<TestInstrument>(), "/dev/hidraw5");
+            device.Access = c.Access;
+            sim.Plug(device);
         }
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"info"}, std::vector<std::string>{"send", "os2=1"}}) {
