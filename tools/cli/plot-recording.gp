@@ -1,6 +1,6 @@
 # Plots a recording of ormelix-cli: the first point of each signal and the minima and maxima of
 # each record, against the record counter.
-#   gnuplot -e "csv='demo.csv'; png='demo.png'" tools/cli/plot-recording.gp
+#   gnuplot -e "csv='plot.csv'; png='plot.png'" tools/cli/plot-recording.gp
 if (!exists("csv")) csv = "demo.csv"
 if (!exists("png")) png = "demo.png"
 set terminal pngcairo noenhanced size 900,420 font "DejaVu Sans,10"
