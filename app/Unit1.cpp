@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "Command.h"
 #include "JvHidControllerClass.h"
 #include "QtHidEventLoop.h"
 #include "RXSpin.h"
@@ -386,28 +387,27 @@ void TOrmelix_Control_Form::CheckBox1Click(QObject*) {
 }
 
 void TOrmelix_Control_Form::GoButtonClick(QObject*) {
-    // Command code of each item of FuncComboBox.
-    using namespace instrument::command;
-    static constexpr uint8_t Codes[] = {Normal, ReadStored, SaveStored, ResetWorking,
-                                        Os1Off, Os1On,      Os2Off,     Os2On};
     if (!Get_Ormelix_Dev()) return;
     const int item = FuncComboBox->currentIndex();
-    if (item >= 0 && item < static_cast<int>(std::size(Codes))) {
-        if (Codes[item] == SaveStored)
-            ExchangeBuffer[PollPeriod] = static_cast<uint8_t>(RxSpinEdit240->IntegerValue() & 0xFF);
-        ExchangeBuffer[CommandCode] = Codes[item];
-        if (Codes[item] == ReadStored) {
-            // Read the stored variables: the instrument has them in the record 10 ms later.
-            send_data();
-            Pause(10);
-            get_data();
-            ScaleDivisor = ExchangeBuffer[ScaleByte] != 0 ? ExchangeBuffer[ScaleByte] : 64;
-            RxSpinEdit240->SetValue(ExchangeBuffer[PollPeriod]);
-        }
-        // The OS1 and OS2 tests stay selected, so that pressing the button repeats them.
-        if (item <= 3) FuncComboBox->setCurrentIndex(0);
+    if (item < 0 || item >= static_cast<int>(instrument::CommandItems.size())) {
+        send_data();
+        return;
     }
-    send_data();
+    instrument::CommandLink link;
+    link.Send = [this] { return send_data(); };
+    link.Pause = Pause;
+    link.Fetch = [this] { return get_data(); };
+    link.StoredRead = [this] {
+        ScaleDivisor = ExchangeBuffer[ScaleByte] != 0 ? ExchangeBuffer[ScaleByte] : 64;
+        RxSpinEdit240->SetValue(ExchangeBuffer[PollPeriod]);
+    };
+    const uint8_t code = instrument::CommandItems[item].Code;
+    const uint8_t period = code == instrument::command::SaveStored
+                               ? static_cast<uint8_t>(RxSpinEdit240->IntegerValue() & 0xFF)
+                               : 0;
+    instrument::RunCommand(ExchangeBuffer, code, period, link);
+    // The OS1 and OS2 tests stay selected, so that pressing the button repeats them.
+    if (item <= 3) FuncComboBox->setCurrentIndex(0);
 }
 
 void TOrmelix_Control_Form::drawPlot() {

@@ -10,7 +10,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console for the Ormelix two-channel USB i
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "Shows the two signals of the Ormelix USB HID measuring instrument with a\n\
 volt grid, markers and cursor, prints their voltages, sends the instrument\n\
-its commands and saves pictures of a series of sweeps. With ormelix-demo\n\
+its commands and saves pictures of a series of sweeps. With ormelix-cli\n\
+(records the traces to CSV and sends commands from scripts), ormelix-demo\n\
 (the console on a virtual instrument), ormelix-hidlist (what the console\n\
 can see), ormelix-sim (a virtual instrument plugged in over USB/IP), the\n\
 udev rule that gives the logged-in user access to the instrument, and a\n\

@@ -26,7 +26,7 @@ install_missing "${packages[@]}"
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORMELIX_WERROR=ON \
     -DORMELIX_BUILD_TESTS=ON -DORMELIX_BUILD_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target ormelix ormelix-demo ormelix-hidlist ormelix-sim \
+cmake --build "$build" -j "$(nproc)" --target ormelix ormelix-cli ormelix-demo ormelix-hidlist ormelix-sim \
     ormelix_dist app_tests
 step "Release build"
 QT_QPA_PLATFORM=offscreen "$build/tests/app/app_tests" --gtest_brief=1
@@ -47,10 +47,14 @@ for p in "${paths[@]}"; do [ -e "$p" ] && preexisting+=("$p"); done
 apt-get install -y -qq "$deb" >/dev/null
 
 ormelix-hidlist
+csv=$(mktemp -d)
+ormelix-cli record --demo --count 3 --period 10 -o "$csv/demo.csv" 2>/dev/null
+test "$(wc -l <"$csv/demo.csv")" -eq 4
+rm -rf "$csv"
 test -f /usr/lib/udev/rules.d/70-ormelix.rules
 desktop-file-validate /usr/share/applications/ormelix.desktop
 test -f /usr/share/icons/hicolor/scalable/apps/ormelix.svg
-for page in ormelix ormelix-demo ormelix-hidlist ormelix-sim; do man -w "$page" >/dev/null; done
+for page in ormelix ormelix-cli ormelix-demo ormelix-hidlist ormelix-sim; do man -w "$page" >/dev/null; done
 
 user=ormelix-ci
 created_user=""
@@ -66,7 +70,7 @@ if [ "$status" -ne 124 ]; then
     echo "package-check: the installed console ended with $status within 5 s" >&2
     exit 1
 fi
-step "installed: hidlist, udev rule, desktop entry, manual pages, console runs"
+step "installed: hidlist, cli, udev rule, desktop entry, manual pages, console runs"
 
 apt-get purge -y -qq ormelix >/dev/null
 left=()

@@ -10,6 +10,7 @@
 #   tools/perf.sh snapshot [N]       the snapshot step: capture, encode, write (200 pictures)
 #   tools/perf.sh jpeg               TJPEGImage against libjpeg directly
 #   tools/perf.sh scan               rescan cost with 1 to 1000 interfaces
+#   tools/perf.sh cli [SECONDS]      ormelix-cli rows/s at --period 10 against the bare fetch rate
 #   tools/perf.sh all                all of the above (process for 10 minutes)
 # Builds what it needs in ORMELIX_PERF_BUILD_DIR (default build-perf), RelWithDebInfo.
 set -euo pipefail
@@ -183,8 +184,13 @@ scan() {
     "$build/bench/scan_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 }
 
+cli() {
+    build_targets cli_bench
+    "$build/bench/cli_bench" --seconds "${1:-5}"
+}
+
 case "$what" in
-ticks | callgrind | startup | process | snapshot | jpeg | scan) "$what" $arg ;;
+ticks | callgrind | startup | process | snapshot | jpeg | scan | cli) "$what" $arg ;;
 process-demo) process_demo $arg ;;
 all)
     ticks
@@ -193,10 +199,11 @@ all)
     snapshot
     jpeg
     scan
+    cli
     process 10
     ;;
 *)
-    sed -n '2,13p' "$0" >&2
+    sed -n '2,14p' "$0" >&2
     exit 2
     ;;
 esac

@@ -1,5 +1,7 @@
 #include "VirtualBench.h"
 
+#include "BenchDevices.h"
+
 #include <QFormLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -11,43 +13,6 @@
 #include <algorithm>
 
 namespace {
-
-// An ordinary optical mouse: other strings, and on most machines not writable by the user.
-hidsim::SimDeviceSpec Mouse() {
-    hidsim::SimDeviceSpec desc;
-    desc.Path = VirtualBench::MousePath;
-    desc.VendorID = 0x046D;
-    desc.ProductID = 0xC077;
-    desc.VersionNumber = 0x7200;
-    desc.Manufacturer = u"Logitech";
-    desc.Product = u"USB Optical Mouse";
-    desc.Access = hidsim::SimAccess::QueryOnly;
-    desc.InputReportByteLength = 5;
-    desc.UsagePage = 0x0001;
-    desc.Usage = 0x0002;
-    return desc;
-}
-
-// Says "Ormelix" but comes from another maker (the case differs): the console must pass it by.
-hidsim::SimDeviceSpec LookAlike() {
-    hidsim::SimDeviceSpec desc;
-    desc.Path = VirtualBench::LookAlikePath;
-    desc.VendorID = instrument::VendorId;
-    desc.ProductID = instrument::ProductId;
-    desc.VersionNumber = instrument::VersionNumber;
-    desc.Manufacturer = u"Bramlo-KT";
-    desc.Product = instrument::ProductWide.data();
-    desc.FeatureReportByteLength = instrument::ReportSize;
-    desc.UsagePage = instrument::UsagePage;
-    desc.Usage = instrument::Usage;
-    // A flat record at mid scale, so that talking to it by mistake would show at once.
-    desc.GetFeature = [](uint8_t* Report, uint32_t Length) {
-        std::fill(Report + 1, Report + Length, uint8_t{128});
-        return true;
-    };
-    desc.SetFeature = [](const uint8_t*, uint32_t) { return true; };
-    return desc;
-}
 
 QString OnOff(bool On) {
     return On ? QStringLiteral("1 (on)") : QStringLiteral("0 (off)");
@@ -63,8 +28,8 @@ void ShowLamp(QLabel* Label, bool On) {
 
 VirtualBench::VirtualBench() : instrument_(std::make_shared<VirtualInstrument>()) {
     sim_.Plug(VirtualInstrumentDevice(instrument_, InstrumentPath));
-    sim_.Plug(Mouse());
-    sim_.Plug(LookAlike());
+    sim_.Plug(bench::Mouse());
+    sim_.Plug(bench::LookAlike());
     SetHidPlatform(sim_.Platform());
 }
 

@@ -3,6 +3,7 @@
 // its state live.
 #pragma once
 
+#include "BenchDevices.h"
 #include "SimHidPlatform.h"
 #include "SimInstrument.h"
 
@@ -19,9 +20,9 @@ class QTimer;
 
 class VirtualBench {
 public:
-    static constexpr const char* InstrumentPath = "/dev/hidraw-sim0";
-    static constexpr const char* MousePath = "/dev/hidraw-sim1";
-    static constexpr const char* LookAlikePath = "/dev/hidraw-sim2";
+    static constexpr const char* InstrumentPath = bench::InstrumentPath;
+    static constexpr const char* MousePath = bench::MousePath;
+    static constexpr const char* LookAlikePath = bench::LookAlikePath;
 
     // Plugs the three devices in and installs the simulated platform, so make it before the
     // console window and keep it until the window is gone.

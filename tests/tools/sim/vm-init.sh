@@ -141,6 +141,13 @@ vm_hid_check || failed=1
 udevadm settle --timeout=10
 vm_console_check 2>/tmp/console.err || { failed=1; tail -5 /tmp/console.err; }
 udevadm settle --timeout=10
+if command -v ormelix-cli >/dev/null && command -v vm_cli_check >/dev/null; then
+    vm_cli_check "$(command -v ormelix-cli)" || failed=1
+    udevadm settle --timeout=10
+else
+    check cli-record skipped "ormelix-cli is not built"
+    check cli-send skipped "ormelix-cli is not built"
+fi
 
 # --- without the controller --------------------------------------------------------------------
 rmmod vhci-hcd

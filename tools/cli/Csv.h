@@ -1,0 +1,35 @@
+// The CSV form of the instrument's records (RFC 4180: comma separated, CRLF line ends, a header
+// row): time, record counter, scale, cursor, the four minima and maxima, then both traces.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+
+constexpr int CsvColumns = 250;
+// Decimals of a volt field: the smallest step (scale 255) is 0.0043 V.
+constexpr int VoltDecimals = 6;
+
+// The header row, with its line end.
+const std::string& CsvHeader();
+
+// ISO 8601 local time with milliseconds and UTC offset: 2026-12-09T06:01:02.345+01:00.
+std::string IsoTime(std::chrono::system_clock::time_point When);
+
+// Appends a byte as volts (value × 1.1 / scale in extended precision, fixed point with
+// VoltDecimals decimals and a point whatever the locale); nothing for scale 0.
+void AppendVolts(std::string& Row, uint8_t Value, uint8_t Scale);
+
+// One row with its line end. Record holds instrument::RecordSize bytes; Raw writes the bytes of
+// the volt columns as they are.
+std::string CsvRow(std::string_view Time, uint64_t Counter, const uint8_t* Record, bool Raw);
+
+// The fields of one line (without its line end); the rows written here need no quoting, but a
+// quoted field is read as RFC 4180 has it.
+std::vector<std::string> CsvFields(std::string_view Line);
+
+} // namespace cli

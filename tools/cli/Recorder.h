@@ -1,0 +1,77 @@
+// ormelix-cli record: one record fetched per period, one CSV row written for it, for as long as
+// asked, across unplugging and plugging the instrument in again.
+#pragma once
+
+#include "InstrumentLink.h"
+#include "RowFile.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+namespace cli {
+
+struct RecordOptions {
+    std::string Output; // empty: standard output
+    int PeriodMs = 500;
+    uint64_t Count = 0;     // 0: no limit
+    int64_t DurationMs = 0; // 0: no limit
+    bool Raw = false;
+    RowFile::Mode How = RowFile::Mode::Create;
+    bool Progress = false; // the one-line display on stderr
+};
+
+struct RecordSummary {
+    uint64_t Records = 0;
+    uint64_t Gaps = 0;          // times the instrument went away while recording
+    uint64_t FailedFetches = 0; // fetches the instrument refused (no row written)
+    std::chrono::milliseconds Duration{0};
+};
+
+class Recorder {
+public:
+    // Messages and the progress line go to Err.
+    Recorder(RecordOptions Options, std::ostream& Err);
+
+    // Runs Qt's event loop until the count or duration is reached, Stop is called, or the file
+    // fails. The exit status: 0 done, 1 the HID layer cannot be used, 3 the file failed.
+    int Run();
+    void Stop();
+
+    const RecordSummary& Summary() const { return summary_; }
+
+    // Called after each tick, with the rows written so far (the tests plug and unplug here).
+    std::function<void(uint64_t Rows)> AfterTick;
+    // Where each row's time comes from.
+    std::function<std::chrono::system_clock::time_point()> Now = [] {
+        return std::chrono::system_clock::now();
+    };
+
+private:
+    void Tick(InstrumentLink& Link);
+    bool WriteRow(const Record& R);
+    void Say(const std::string& Line);
+    void ShowProgress(bool Force);
+    void Finish(int Status);
+
+    RecordOptions options_;
+    std::ostream& err_;
+    RowFile file_;
+    RecordSummary summary_;
+    uint64_t counter_ = 0;
+    int refusedInARow_ = 0;
+    enum class State { Starting, Recording, Waiting } state_ = State::Starting;
+    std::chrono::steady_clock::time_point start_, goneAt_, lastProgress_;
+    bool progressShown_ = false;
+    bool stopping_ = false;
+    int status_ = 0;
+    std::function<void()> quit_;
+};
+
+// "waiting for the instrument…" hints: what ormelix-hidlist would say about the instrument, or
+// empty when it sees it usable.
+std::string InstrumentHint();
+
+} // namespace cli
