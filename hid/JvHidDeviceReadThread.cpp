@@ -1,5 +1,6 @@
 #include "JvHidControllerClass.h"
 
+#include "HidPlatform.h"
 #include "JvHidHandOver.h"
 
 #include <algorithm>
