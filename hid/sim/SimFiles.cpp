@@ -76,6 +76,10 @@ BOOL WINAPI SimReadFileEx(HANDLE File, void* Buffer, DWORD NumberOfBytesToRead,
     if (h->Device->Desc.ReadStartError != 0) return Fail(h->Device->Desc.ReadStartError, FALSE);
     if (Buffer == nullptr || NumberOfBytesToRead == 0 || Overlapped == nullptr)
         return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
+    // A buffer shorter than the device's input reports would cut them: refused, as Windows
+    // refuses it.
+    if (NumberOfBytesToRead < h->Device->Desc.InputReportByteLength)
+        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
     Overlapped->Internal = kStatusPending;
     Overlapped->InternalHigh = 0;
     s->Pending.push_back(SimPendingRead{ThreadToken(), ToId(File), h->Device,
