@@ -345,12 +345,13 @@ TEST_P(PlatformContract, ReadCompletesInTheAlertableWaitWithTheReportIdFirst) {
 TEST_P(PlatformContract, ReadIntoABufferShorterThanTheReportIsRefused) {
     Contract c(GetParam());
     NEEDS(c.T->NoReads());
+    NEEDS(c.T->NoReportLength());
     Reader r(c);
     EXPECT_FALSE(r.Start(kInputLength - 1));
     EXPECT_EQ(c.Error(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
 }
 
-TEST_P(PlatformContract, CancelIoDropsTheReadWithoutItsRoutine) {
+TEST_P(PlatformContract, CancelIoEndsTheReadAbortedAndWithoutAReport) {
     Contract c(GetParam());
     NEEDS(c.T->NoReads());
     Reader r(c);
@@ -359,19 +360,32 @@ TEST_P(PlatformContract, CancelIoDropsTheReadWithoutItsRoutine) {
         c.Sys.GetProcAddress(c.Sys.GetModuleHandleA("kernel32.dll"), "CancelIo"));
     ASSERT_TRUE(cancel(r.Handle));
     c.T->SendInput({1, 2, 3});
-    EXPECT_EQ(c.Sys.SleepEx(10, TRUE), 0u);
-    EXPECT_EQ(tDone.Calls, 0);
+    // Windows runs the cancelled read's routine at the next alertable wait, with the abort; the
+    // Linux and simulated entries drop it. Either way the report is not its.
+    const DWORD waited = c.Sys.SleepEx(10, TRUE);
+    const int cancelled = tDone.Calls;
+    if (cancelled == 0) {
+        EXPECT_EQ(waited, 0u);
+    } else {
+        EXPECT_EQ(waited, static_cast<DWORD>(WAIT_IO_COMPLETION));
+        EXPECT_EQ(cancelled, 1);
+        EXPECT_EQ(tDone.Error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+        EXPECT_EQ(tDone.Count, 0u);
+    }
     DWORD count = 7;
     EXPECT_FALSE(r.Result(count));
     EXPECT_EQ(c.Error(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-    ASSERT_TRUE(r.Start()); // the thread may read again
+    ASSERT_TRUE(r.Start()); // the thread may read again, and the report is the new read's
     EXPECT_EQ(c.Sys.SleepEx(2000, TRUE), static_cast<DWORD>(WAIT_IO_COMPLETION));
-    EXPECT_EQ(tDone.Calls, 1);
+    EXPECT_EQ(tDone.Calls, cancelled + 1);
+    EXPECT_EQ(tDone.Error, 0u);
+    EXPECT_EQ(r.Buffer, (std::vector<uint8_t>{0, 1, 2, 3}));
 }
 
 TEST_P(PlatformContract, PulledDeviceEndsThePendingReadAndRefusesTheNext) {
     Contract c(GetParam());
     NEEDS(c.T->NoReads());
+    NEEDS(c.T->NoPull());
     Reader r(c);
     ASSERT_TRUE(r.Start());
     c.T->Pull();
@@ -410,7 +424,7 @@ TEST_P(PlatformContract, ClosingTheHandleEndsAnotherThreadsWaitAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - closedAt, std::chrono::seconds(2));
     EXPECT_EQ(result, static_cast<DWORD>(WAIT_IO_COMPLETION));
     EXPECT_EQ(seen.Calls, 1);
-    EXPECT_EQ(seen.Error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_EQ(seen.Error, c.T->ClosedReadError());
 }
 
 } // namespace

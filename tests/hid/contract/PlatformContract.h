@@ -38,6 +38,8 @@ public:
     virtual std::string NoDevice() { return {}; } // the device above, walked and queried
     virtual std::string NoReads() { return {}; }  // an input-report source
     virtual std::string NoFeatureReports() { return {}; }
+    virtual std::string NoPull() { return {}; }         // a read device that can be pulled
+    virtual std::string NoReportLength() { return {}; } // a read device with a report length
 
     // The device's path as the device-setup walk gives it.
     virtual std::string DevicePath() { return {}; }
@@ -51,6 +53,8 @@ public:
     virtual void SendInput(const std::vector<uint8_t>& Data) { (void)Data; }
     // Both devices are pulled.
     virtual void Pull() {}
+    // The error with which a read ends when its handle is closed under it.
+    virtual DWORD ClosedReadError() { return ERROR_OPERATION_ABORTED; }
 };
 
 struct ContractPlatform {
