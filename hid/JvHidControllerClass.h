@@ -1,5 +1,8 @@
 // HID device access: the controller that keeps the list of HID interfaces present and hands
 // single devices out, the device object, its plug-and-play record and its background reader.
+// Each has a source file of its own (JvHidDeviceController.cpp, JvHidDevice.cpp,
+// JvHidPnPInfo.cpp, JvHidDeviceReadThread.cpp; the readers' hand-over to the GUI thread in
+// JvHidHandOver.cpp, Windows' notification window in windows/JvHidNotifyWindow.cpp).
 // The layer reaches the machine only through the binding tables (Hid.h, SetupApi.h) and the
 // installed HidPlatform; it takes its event-loop services from a HidEventLoop.
 #pragma once
@@ -301,9 +304,12 @@ private:
     // The notification path: the posted first change (Param -1) and the device monitor (0).
     void DeviceChangeNotified(LONG Param);
     void MonitorReadable();
+    // Windows' device monitor, the hidden window (hid/windows), which also carries the first
+    // change; false where there is none, and the first change is posted to the loop instead.
+    bool OpenNotifyWindow();
+    void CloseNotifyWindow();
 #ifdef _WIN32
     static LRESULT CALLBACK NotifyWindowProc(HWND Window, UINT Msg, WPARAM WParam, LPARAM LParam);
-    bool CreateNotifyWindow();
 #endif
     bool EnumerateStep(TJvHidDevice* Device, int Idx);
     void FirePlugEvent(const TJvHidPlugEvent& Event, TJvHidDevice* Device);

@@ -43,7 +43,11 @@ BOOLEAN GetUsbString(HANDLE Device, std::string_view Attribute, void* Buffer, UL
     if (!Buffer) return Fail(ERROR_INVALID_PARAMETER);
     if (!state->Node || state->Node->UsbDeviceDir.empty()) return Fail(kErrorNotSupported);
     const auto text = ReadAttribute(state->Node->UsbDeviceDir, Attribute);
-    if (!text) return Fail(ERROR_GEN_FAILURE);
+    if (!text) {
+        // Pulled: its sysfs directories went with it, as they do for the attributes.
+        const bool gone = state->Gone.load() || !ReadHidUevent(*state->Node);
+        return Fail(gone ? ERROR_DEVICE_NOT_CONNECTED : ERROR_GEN_FAILURE);
+    }
     const size_t units = BufferLength / sizeof(char16_t);
     if (units == 0) return Fail(ERROR_INSUFFICIENT_BUFFER);
     // A UTF-8 byte never makes more than one UTF-16 unit; one more for the NUL.

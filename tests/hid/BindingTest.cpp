@@ -89,6 +89,10 @@ struct MandatoryEntry {
     const char* Entry;
 };
 
+void PrintTo(const MandatoryEntry& M, std::ostream* Os) {
+    *Os << M.Library << " without " << M.Entry;
+}
+
 class MissingMandatoryEntry : public HidFixture,
                               public ::testing::WithParamInterface<MandatoryEntry> {};
 

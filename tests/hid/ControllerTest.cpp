@@ -52,6 +52,11 @@ struct MissingCase {
     const char* Entry; // nullptr: the whole library
 };
 
+// Prints the case in ctest's listing and in failures.
+void PrintTo(const MissingCase& C, std::ostream* Os) {
+    *Os << C.Library << (C.Entry != nullptr ? std::string(" without ") + C.Entry : " missing");
+}
+
 class MissingLibraries : public HidFixture, public ::testing::WithParamInterface<MissingCase> {};
 
 TEST_P(MissingLibraries, GiveNoDevicesAndNoError) {
@@ -118,6 +123,11 @@ struct EnumerateCase {
     int Expected;
 };
 
+void PrintTo(const EnumerateCase& C, std::ostream* Os) {
+    *Os << C.Devices << " devices, handler stops at call " << C.StopAt << ", " << C.Expected
+        << " visited";
+}
+
 class EnumerateWalk : public HidFixture, public ::testing::WithParamInterface<EnumerateCase> {};
 
 TEST_P(EnumerateWalk, CountsThePluggedInDevicesVisited) {
@@ -146,7 +156,11 @@ TEST_P(EnumerateWalk, CountsThePluggedInDevicesVisited) {
 INSTANTIATE_TEST_SUITE_P(Walks, EnumerateWalk,
                          ::testing::Values(EnumerateCase{5, 3, 3}, EnumerateCase{5, 0, 5},
                                            EnumerateCase{5, 1, 1}, EnumerateCase{2, 3, 2},
-                                           EnumerateCase{0, 1, 0}));
+                                           EnumerateCase{0, 1, 0}),
+                         [](const auto& Info) {
+                             return std::to_string(Info.param.Devices) + "DevicesStopAtCall" +
+                                    std::to_string(Info.param.StopAt);
+                         });
 
 TEST_F(ControllerTest, EnumerateSkipsUnpluggedDevicesButIndexesTheWholeList) {
     PlugAll({"/dev/a", "/dev/b", "/dev/c"});

@@ -84,7 +84,9 @@ TEST(SimDeviceMonitor, ReportsHidChangesOnlyAndDrains) {
 TEST(SimPlatform, AlertableSleepCompletesOnlyTheCallingThreadsRead) {
     SimHidPlatform sim;
     const HidPlatform* p = sim.Platform();
-    sim.Plug(MakeDevice("/dev/a"));
+    SimDeviceSpec device = MakeDevice("/dev/a");
+    device.InputReportByteLength = 4; // the buffer below holds a whole input report
+    sim.Plug(device);
     HANDLE h = p->CreateFileA("/dev/a", GENERIC_READ, 3, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);

@@ -1,14 +1,13 @@
-// Shared fixture of the HID layer tests: a fresh simulated platform per test, the Qt event-loop
-// adapter driven by processEvents, and checks that every test leaves nothing open or bound.
+// Shared fixture of the HID layer tests: a fresh simulated platform per test, the build's event
+// loop (TestEventLoop.h), and checks that every test leaves nothing open or bound.
 #pragma once
 
 #include "Hid.h"
 #include "JvHidControllerClass.h"
-#include "QtHidEventLoop.h"
 #include "SetupApi.h"
 #include "SimHidPlatform.h"
+#include "TestEventLoop.h"
 
-#include <QCoreApplication>
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
@@ -34,7 +33,7 @@ inline SimDeviceSpec MakeDevice(const std::string& Path, const std::u16string& P
 }
 
 inline void Pump(int Rounds = 4) {
-    for (int i = 0; i < Rounds; ++i) QCoreApplication::processEvents();
+    for (int i = 0; i < Rounds; ++i) ProcessTestEvents();
 }
 
 // Pumps the event loop until Done() holds or Timeout passes; answers Done().
@@ -43,7 +42,7 @@ inline bool PumpUntil(const std::function<bool()>& Done,
     auto end = std::chrono::steady_clock::now() + Timeout;
     while (!Done()) {
         if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ProcessTestEvents(5);
     }
     return true;
 }
@@ -79,7 +78,7 @@ protected:
     }
 
     SimHidPlatform Sim;
-    QtHidEventLoop Loop;
+    TestEventLoop Loop;
 };
 
 // Handlers for tests: a recorder object whose member functions are bound to the events.

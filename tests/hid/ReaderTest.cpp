@@ -1,7 +1,6 @@
 // The background reader: delivery on the GUI thread, stopping, errors, unplugging.
 #include "HidTestSupport.h"
 
-#include <QThread>
 #include <atomic>
 #ifdef __GLIBC__
 #include <pthread.h>
@@ -23,7 +22,7 @@ struct Received {
         auto* p = static_cast<const uint8_t*>(Bytes);
         r.insert(r.end(), p, p + Size);
         Reports.push_back(r);
-        OnGuiThread.push_back(QThread::currentThread() == QCoreApplication::instance()->thread());
+        OnGuiThread.push_back(OnTestMainThread());
         if (ClearHandlerOnData) D->SetOnData(TJvHidDataEvent());
         if (DeleteDeviceOnData) delete D;
         if (Then) Then(D);
@@ -211,6 +210,10 @@ const StopCase kStopCases[] = {
     {"MarkUnplugged", [](TJvHidDevice* D) { D->MarkUnplugged(); }},
 };
 
+void PrintTo(const StopCase& C, std::ostream* Os) {
+    *Os << C.Name;
+}
+
 class StopWhileHandlerChecksIn : public ReaderTest,
                                  public ::testing::WithParamInterface<StopCase> {};
 
@@ -347,7 +350,7 @@ TEST_F(ReaderTest, WithoutEventLoopDeliveriesRunOnTheReaderThread) {
         std::atomic<int> Count{0};
         std::atomic<bool> OffGui{false};
         void Data(TJvHidDevice*, uint8_t, const void*, uint16_t) {
-            OffGui = QThread::currentThread() != QCoreApplication::instance()->thread();
+            OffGui = !OnTestMainThread();
             ++Count;
         }
     } direct;

@@ -1,10 +1,10 @@
 // Entry of the Windows test programs: the main thread is the GUI thread; no toolkit.
-#include "QCoreApplication"
+#include "TestEventLoop.h"
 
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    QCoreApplication app;
+    TestMainThread() = GetCurrentThreadId();
     return RUN_ALL_TESTS();
 }
