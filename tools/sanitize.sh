@@ -21,7 +21,8 @@ start=$(date +%s)
 if [ "${1:-}" = --thread ]; then
     shift
     build=${ORMELIX_TSAN_BUILD_DIR:-$here/build-tsan}
-    tests=(hid/hid_reader_tests hid/hid_layer_tests hid/linux/hid_linux_tests)
+    tests=(hid/hid_reader_tests hid/hid_layer_tests hid/linux/hid_linux_tests
+           hid/linux/hid_contract_tests)
     cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DORMELIX_SANITIZE=thread -DORMELIX_WERROR=ON -DORMELIX_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
     cmake --build "$build" -j "$jobs" --target "${tests[@]##*/}"
