@@ -55,6 +55,12 @@ if(ORMELIX_BUILD_TESTS)
     SOURCES ${tests}/tools/demo/demo_test.cpp
     LIBS ormelix_demo)
 
+  # The demo console polling the virtual instrument, its snapshot included.
+  ormelix_console_test(demo_tests
+    SOURCES ${tests}/tools/demo/demo_test.cpp ${tests}/imaging/LibJpeg.cpp
+    LIBS ormelix_demo JPEG::JPEG)
+  target_include_directories(demo_tests PRIVATE ${tests}/imaging)
+
   ormelix_console_test(imaging_tests
     SOURCES ${tests}/imaging/LibJpeg.cpp ${tests}/imaging/JpegImageTest.cpp
             ${tests}/imaging/LoadTest.cpp ${tests}/imaging/SaveToFileTest.cpp
