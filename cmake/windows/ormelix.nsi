@@ -1,8 +1,9 @@
 ; Installer of the console for 64-bit Windows. Built by the "installer" target of cmake/windows:
 ;   makensis -DVERSION=<version> -DPROGRAM=<ormelix.exe> -DDEMO=<ormelix-demo.exe>
 ;            -DOUTFILE=<ormelix-setup-version.exe> ormelix.nsi
-; "/S" installs and uninstalls without asking.
-Unicode true
+; "/S" installs and uninstalls without asking. A 64-bit installer: it needs no 32-bit support
+; (WoW64) on the machine, nor in Wine.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 
 !include MUI2.nsh
