@@ -129,6 +129,9 @@ check_installer() { # build folder, loader
         "$menu/Ormelix Console.lnk" "$menu/Ormelix Demo.lnk"; do
         [[ -f $f ]] || problems+=("missing after install: ${f#"$drive"/}")
     done
+    local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ormelix'
+    "$loader" reg query "$key" /v UninstallString >/dev/null 2>&1 ||
+        problems+=("missing after install: the uninstall registry key")
     if [[ -f $folder/ormelix.exe ]]; then
         # Still running after 15 s: it started and did not stop on an error.
         WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR='Z:\usr\share\wine\fonts' \
@@ -143,6 +146,8 @@ check_installer() { # build folder, loader
     "$server" -w
     [[ -e $folder ]] && problems+=("left after uninstall: $(find "$folder" | sed "s|^$drive/||" | tr '\n' ' ')")
     [[ -e $menu ]] && problems+=("left after uninstall: the Start-menu folder")
+    "$loader" reg query "$key" >/dev/null 2>&1 &&
+        problems+=("left after uninstall: the uninstall registry key")
     if ((${#problems[@]})); then
         SUMMARY+=("installer $(basename "$setup"): FAILED: ${problems[*]}")
         FAILED=1

@@ -148,7 +148,7 @@ TEST_P(SeriesPlaceTest, WholePicturesWhereTheUserCanFindThem) {
     ASSERT_TRUE(
         QFile::setPermissions(programFolder, GetParam().programFolderWritable ? all : readOnly));
     {
-        AsOrdinaryUser user;
+        [[maybe_unused]] AsOrdinaryUser user;
 #ifdef _WIN32
         if (!GetParam().programFolderWritable && !RefusesFiles(programFolder))
             GTEST_SKIP() << "the program folder cannot be made read-only here";
