@@ -11,6 +11,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 linux=${1:-$root/build}
 windows=${2:-$root/build/windows-x86_64}
 ticks=${3:-2000}
+# Wine wants an absolute prefix.
+linux=$(cd "$linux" && pwd)
+windows=$(cd "$windows" && pwd)
 wine=/usr/lib/wine/wine64
 [[ -x $wine ]] || wine=$(command -v wine64)
 
@@ -24,7 +27,8 @@ fonts=/usr/share/wine/fonts
 QT_QPA_PLATFORM=offscreen QT_QPA_FONTDIR=$fonts "$linux/bench/tick_bench" --ticks "$ticks" \
     >"$windows/tick-linux.txt"
 WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR='Z:\usr\share\wine\fonts' \
-    "$wine" "$windows/tick_bench.exe" --ticks "$ticks" 2>/dev/null | tr -d '\r' >"$windows/tick-wine.txt"
+    "$wine" "$windows/tick_bench.exe" --ticks "$ticks" 2>"$windows/tick-wine.err" |
+    tr -d '\r' >"$windows/tick-wine.txt"
 
 median() { # file, figure
     sed -n "s/^$2 *n=[0-9]* *median *\([0-9.]*\) us.*/\1/p" "$1"
@@ -32,9 +36,8 @@ median() { # file, figure
 printf '%-34s %10s %10s %7s\n' figure 'Linux us' 'Wine us' ratio
 for figure in 'tick (TimerTimer)' 'tick + repaint' 'fetch alone (get_data)' \
     'plot redraw alone (drawing part)'; do
-    pattern=$(printf '%s' "$figure" | sed 's/[()]/\\&/g')
-    l=$(median "$windows/tick-linux.txt" "$pattern")
-    w=$(median "$windows/tick-wine.txt" "$pattern")
+    l=$(median "$windows/tick-linux.txt" "$figure")
+    w=$(median "$windows/tick-wine.txt" "$figure")
     [[ -n $l && -n $w ]] || { echo "no figure for '$figure' (see $windows/tick-*.txt)" >&2; exit 1; }
     printf '%-34s %10s %10s %7.2f\n' "$figure" "$l" "$w" "$(awk -v a="$w" -v b="$l" 'BEGIN { print a / b }')"
 done

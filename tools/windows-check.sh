@@ -170,6 +170,9 @@ check_arch() { # arch
         if [[ -n $args ]]; then
             mapfile -t toolchain <<<"$args"
             install_missing nsis || SUMMARY+=("installer: nsis could not be installed")
+            # Qt Test's headers, whose click and key helpers the widget tests use.
+            install_missing qt6-base-dev ||
+                SUMMARY+=("widgets: without Qt Test's headers only the number tests are built")
         else
             SUMMARY+=("console: skipped: the Windows toolkit is not in ../shared/toolchains")
         fi

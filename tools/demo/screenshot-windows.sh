@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Takes docs/ormelix-demo-windows.png: ormelix-demo.exe of the Windows build polling under Wine,
 # drawn by Qt's `windows` platform through Wine's own X11 display driver on Xvfb. It runs inside
-# a Wine desktop window, so that Wine draws the window frames as Windows does. Needs xvfb-run,
-# wine64 and ImageMagick; the Wine prefix is a separate one (the check's has no display driver).
+# a Wine desktop window, so that Wine draws the window frames as Windows does. Under Wine, text
+# in line edits drawn by Qt's default GDI font engine stays blank (the number fields would look
+# empty), so the platform is asked for its FreeType engine. Needs xvfb-run, wine64 and
+# ImageMagick; the Wine prefix is a separate one (the check's has no display driver).
 #   tools/demo/screenshot-windows.sh [windows build folder]
 set -euo pipefail
 
@@ -22,9 +24,11 @@ raw=$(mktemp --suffix=.png)
 trap 'rm -f "$raw"' EXIT
 ORMELIX_DEMO_AUTOCONNECT=1 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     [[ -f $WINEPREFIX/system.reg ]] || "$1" wineboot -i >/dev/null 2>&1
-    "$1" explorer /desktop=Ormelix,1160x720 "$2" >/dev/null 2>&1 &
+    "$1" explorer /desktop=Ormelix,1160x720 "$2" -platform windows:fontengine=freetype \
+        >/dev/null 2>&1 &
     sleep 15
     import -window root "$3"
     "$4" -k' _ "$wine" "$demo" "$raw" "$server"
-convert "$raw" -trim +repage "$out"
+# The Wine desktop, trimmed to the windows with a margin of its own colour.
+convert "$raw" -crop 1160x720+0+0 +repage -trim +repage -bordercolor '#276e96' -border 12 "$out"
 echo "$out"
