@@ -119,6 +119,19 @@ TEST_F(SaveToFileTest, FailedEncodingOrAbortLeavesTheOldFile) {
     EXPECT_EQ(Entries(Dir.path()), QStringList{"201542.jpg"});
 }
 
+// A folder named outside the ANSI code page, as a user's Pictures folder may be: Windows reaches
+// it only through the wide file entries.
+TEST_F(SaveToFileTest, ReplacesInAFolderNamedOutsideTheAnsiCodePage) {
+    const QString folder = Dir.filePath(QStringLiteral("Снимки Ørsted"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QString target = folder + "/201542.jpg";
+    WriteFile(target, "older picture");
+    ReplaceFileContents(target, "new\n\r\n");
+    EXPECT_EQ(ReadFile(target), "new\n\r\n"); // byte for byte: no text-mode line ends
+    ReplaceFileContents(folder + "/201543.jpg", "other");
+    EXPECT_EQ(Entries(folder), QStringList({"201542.jpg", "201543.jpg"}));
+}
+
 #ifndef _WIN32
 // The replacement keeps what an overwrite in place keeps: a link stays a link and its target
 // gets the bytes, the file keeps its permission bits and owner, and the path reaches the system
