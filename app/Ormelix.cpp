@@ -11,15 +11,23 @@
 #include <cstdlib>
 
 void PrepareOrmelixApplication(QApplication&) {
-    // Wine's Tahoma carries Cyrillic and lies outside fontconfig's folders.
+#ifndef _WIN32
+    // Wine's Tahoma carries Cyrillic and lies outside fontconfig's folders; on Windows it is the
+    // system's own.
     static const char* const tahoma = "/usr/share/wine/fonts/tahoma.ttf";
     if (QFile::exists(QString::fromLatin1(tahoma)))
         QFontDatabase::addApplicationFont(QString::fromLatin1(tahoma));
+#endif
     // Numbers are shown with the user's decimal separator.
     std::setlocale(LC_NUMERIC, "");
 }
 
 bool DisplayAvailable(const char* ProgramPath) {
+#ifdef _WIN32
+    // Windows always has its desktop; there is no display to look for.
+    (void)ProgramPath;
+    return true;
+#else
     const auto set = [](const char* Name) {
         const char* v = std::getenv(Name);
         return v && *v;
@@ -28,6 +36,7 @@ bool DisplayAvailable(const char* ProgramPath) {
     std::fprintf(stderr, "No display found: start the console under Xvfb with: xvfb-run -a %s\n",
                  ProgramPath ? ProgramPath : "ormelix");
     return false;
+#endif
 }
 
 int OrmelixMain(int argc, char** argv) {

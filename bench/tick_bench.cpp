@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--ticks") == 0) ticks = std::max(1, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--callgrind") == 0) callgrindTicks = std::atoi(argv[i + 1]);
     }
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
 

@@ -11,8 +11,63 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#endif
 
 namespace {
+
+// The few file calls that differ on Windows. Paths are bytes in the file system's encoding; on
+// Windows they are UTF-8 and reach the wide entries, so a user name outside the ANSI code page
+// still works.
+#ifdef _WIN32
+std::wstring Wide(const QByteArray& Path) {
+    return QString::fromUtf8(Path).toStdWString();
+}
+QByteArray PathBytes(const QString& Path) {
+    return Path.toUtf8();
+}
+int OpenNew(const QByteArray& Path) {
+    // Binary: text mode would turn every 0x0A of a picture into 0x0D 0x0A.
+    return ::_wopen(Wide(Path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                    _S_IREAD | _S_IWRITE);
+}
+void RemoveFile(const QByteArray& Path) {
+    ::_wunlink(Wide(Path).c_str());
+}
+int FlushFile(int Fd) {
+    return ::_commit(Fd);
+}
+// rename() on Windows refuses an existing target, which is the usual case here.
+int RenameOver(const QByteArray& From, const QByteArray& To) {
+    if (::MoveFileExW(Wide(From).c_str(), Wide(To).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    const DWORD error = ::GetLastError();
+    errno = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
+            : error == ERROR_PATH_NOT_FOUND || error == ERROR_FILE_NOT_FOUND ? ENOENT
+                                                                             : EIO;
+    return -1;
+}
+#else
+QByteArray PathBytes(const QString& Path) {
+    return QFile::encodeName(Path);
+}
+int OpenNew(const QByteArray& Path) {
+    // 0666 lets the umask decide, as for any newly created file.
+    return ::open(Path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+void RemoveFile(const QByteArray& Path) {
+    ::unlink(Path.constData());
+}
+int FlushFile(int Fd) {
+    return ::fsync(Fd);
+}
+int RenameOver(const QByteArray& From, const QByteArray& To) {
+    return ::rename(From.constData(), To.constData());
+}
+#endif
 
 // Long enough to tell the temporary file's origin, short enough to stay below NAME_MAX together
 // with the suffix even when the target's own name is near the limit.
@@ -27,7 +82,7 @@ public:
     TempFile& operator=(const TempFile&) = delete;
     ~TempFile() {
         CloseQuietly();
-        if (!FPath.isEmpty()) ::unlink(FPath.constData());
+        if (!FPath.isEmpty()) RemoveFile(FPath);
     }
 
     // Creates a fresh file beside the target; errno is kept for the caller on failure.
@@ -36,8 +91,7 @@ public:
         for (int attempt = 0; attempt < 100; ++attempt) {
             const QByteArray path = Folder + "/." + stem + '.' + QByteArray::number(::getpid()) +
                                     '.' + QByteArray::number(TempCounter.fetch_add(1)) + ".tmp";
-            // 0666 lets the umask decide, as for any newly created file.
-            FFd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            FFd = OpenNew(path);
             if (FFd >= 0) {
                 FPath = path;
                 return true;
@@ -76,6 +130,7 @@ QByteArray FolderOf(const QByteArray& Path) {
     return slash == 0 ? QByteArray("/") : Path.left(slash);
 }
 
+#ifndef _WIN32
 // Follows symbolic links in the last component the way open(2) does, a dangling one to the
 // file it names, so that the new file takes the place of the link's target and the link stays.
 // Stat is filled when the final file exists. False with errno ELOOP after too many links; any
@@ -101,6 +156,7 @@ bool ResolveTarget(QByteArray& Path, struct stat& Stat, bool& Exists) {
             Path = folder.endsWith('/') ? folder + link : folder + '/' + link;
     }
 }
+#endif
 
 bool WriteAll(int Fd, QByteArrayView Bytes, const TFileWriter& Writer) {
     const char* p = Bytes.data();
@@ -125,12 +181,18 @@ QString ExpandFileName(const QString& FileName) {
 
 void ReplaceFileContents(const QString& FileName, QByteArrayView Bytes, const TFileWriter& Writer) {
     const QString expanded = ExpandFileName(FileName);
+#ifdef _WIN32
+    // Windows has no links to follow here nor owners to give back; it resolves ".." itself.
+    const QByteArray target = PathBytes(QDir::fromNativeSeparators(FileName));
+    if (expanded.isEmpty()) throw EFCreateError(expanded, ENOENT);
+#else
     // The path goes to the system as given: "missing/../x.jpg" fails as open(2) fails it.
-    QByteArray target = QFile::encodeName(FileName);
+    QByteArray target = PathBytes(FileName);
     struct stat old {};
     bool exists = false;
     if (expanded.isEmpty()) throw EFCreateError(expanded, ENOENT);
     if (!ResolveTarget(target, old, exists)) throw EFCreateError(expanded, errno);
+#endif
 
     const QByteArray folder = FolderOf(target);
     TempFile temp;
@@ -138,18 +200,19 @@ void ReplaceFileContents(const QString& FileName, QByteArrayView Bytes, const TF
                      target.mid(target.lastIndexOf('/') + 1)))
         throw EFCreateError(expanded, errno);
 
+#ifndef _WIN32
     if (exists && S_ISREG(old.st_mode)) {
         // An overwrite keeps the file's owner and permission bits; a new file would not. Giving
         // the owner back may be beyond our rights (EPERM); the file then stays ours.
         [[maybe_unused]] const int owned = ::fchown(temp.Fd(), old.st_uid, old.st_gid);
         if (::fchmod(temp.Fd(), old.st_mode & 07777) != 0) throw EFCreateError(expanded, errno);
     }
+#endif
     if (!WriteAll(temp.Fd(), Bytes, Writer)) throw EWriteError();
     // The old picture is replaced only by one that has fully reached the disk. EINVAL: the file
     // system has nothing to flush.
-    if (::fsync(temp.Fd()) != 0 && errno != EINVAL) throw EWriteError();
+    if (FlushFile(temp.Fd()) != 0 && errno != EINVAL) throw EWriteError();
     if (!temp.Close()) throw EWriteError();
-    if (::rename(temp.Path().constData(), target.constData()) != 0)
-        throw EFCreateError(expanded, errno);
+    if (RenameOver(temp.Path(), target) != 0) throw EFCreateError(expanded, errno);
     temp.Release();
 }

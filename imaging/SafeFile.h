@@ -2,7 +2,7 @@
 // temporary file in the target's folder, which is then renamed over the target. On any failure
 // the temporary file is removed and an existing target stays as it was. Otherwise it keeps what
 // an overwrite in place keeps: a symbolic link stays and its target gets the bytes, the file's
-// permission bits and owner stay, and the path is resolved by the system as given.
+// permission bits and owner stay (POSIX), and the path is resolved by the system as given.
 #pragma once
 
 #include <QByteArrayView>

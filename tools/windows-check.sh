@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Windows check of the HID layer: cross-builds the layer, its tests and the HID diagnostic tool
-# with Debian's MinGW-w64 (64-bit, and 32-bit where the compiler is there) and runs the tests
-# under Wine, headless (no display, a fresh Wine prefix inside each build folder).
+# Windows check: cross-builds the HID layer, its tests and the HID diagnostic tool with Debian's
+# MinGW-w64 (64-bit, and 32-bit where the compiler is there) and runs the tests under Wine,
+# headless (no display, a fresh Wine prefix inside each build folder). The 64-bit build also
+# builds the console and the demo against the Windows toolkit (static Qt and libjpeg), when
+# ../shared/toolchains/ beside the clone has it (ORMELIX_WINDOWS_TOOLKIT names another archive).
 #
 #   tools/windows-check.sh
 #
@@ -86,12 +88,105 @@ stop_prefix() { # prefix
 FAILED=0
 SUMMARY=()
 
+TOOLKIT=${ORMELIX_WINDOWS_TOOLKIT:-$ROOT/../shared/toolchains/qt6.4.2-libjpeg62-mingw-w64-x86_64-static.tar.xz}
+
+# Unpacks the toolkit into the build folder (again only when the archive changed); prints the
+# CMake arguments that configure against it, nothing when it is not there.
+toolkit_args() { # build folder
+    local dir=$1 prefix=$1/windows-toolkit stamp
+    [[ -f $TOOLKIT ]] || return 0
+    stamp=$(stat -c '%s %Y' "$TOOLKIT")
+    if [[ ! -f $prefix/.unpacked || $(cat "$prefix/.unpacked") != "$stamp" ]]; then
+        rm -rf "$prefix" && mkdir -p "$prefix"
+        tar -C "$prefix" -xJf "$TOOLKIT" || return 1
+        say "$stamp" >"$prefix/.unpacked"
+    fi
+    say "-DCMAKE_TOOLCHAIN_FILE=$prefix/lib/cmake/Qt6/qt.toolchain.cmake"
+    say "-DQT_CHAINLOAD_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-$2.cmake"
+    # No debug information: it would make the static programs ten times larger.
+    say "-DCMAKE_BUILD_TYPE=Release"
+}
+
+# The installer under Wine: a silent install into Program Files with its Start-menu entries,
+# the installed console still running after some seconds, then a silent uninstall that leaves
+# nothing behind.
+check_installer() { # build folder, loader
+    local dir=$1 loader=$2 setup server drive folder menu rc
+    setup=$(find "$dir" -maxdepth 1 -name 'ormelix-setup-*.exe' | head -n 1)
+    if [[ -z $setup ]]; then
+        SUMMARY+=("installer: FAILED: not built (is makensis there?)")
+        FAILED=1
+        return
+    fi
+    server=$(wine_server)
+    drive=$WINEPREFIX/drive_c
+    folder="$drive/Program Files/Ormelix"
+    menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Ormelix"
+    local problems=()
+    "$loader" "$setup" /S >/dev/null 2>&1 || problems+=("install exit $?")
+    "$server" -w
+    for f in "$folder/ormelix.exe" "$folder/ormelix-demo.exe" "$folder/uninstall.exe" \
+        "$menu/Ormelix Console.lnk" "$menu/Ormelix Demo.lnk"; do
+        [[ -f $f ]] || problems+=("missing after install: ${f#"$drive"/}")
+    done
+    local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ormelix'
+    "$loader" reg query "$key" /v UninstallString >/dev/null 2>&1 ||
+        problems+=("missing after install: the uninstall registry key")
+    if [[ -f $folder/ormelix.exe ]]; then
+        # Still running after 15 s: it started and did not stop on an error.
+        WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR='Z:\usr\share\wine\fonts' \
+            timeout 15 "$loader" "$folder/ormelix.exe" >"$dir/check-installed.log" 2>&1
+        rc=$?
+        ((rc == 124)) || problems+=("the installed console ended with $rc within 15 s")
+        "$server" -k >/dev/null 2>&1
+        "$server" -w >/dev/null 2>&1
+    fi
+    # The uninstaller runs from a copy of itself and returns at once; wait for the copy.
+    "$loader" "$folder/uninstall.exe" /S >/dev/null 2>&1 || problems+=("uninstall exit $?")
+    "$server" -w
+    [[ -e $folder ]] && problems+=("left after uninstall: $(find "$folder" | sed "s|^$drive/||" | tr '\n' ' ')")
+    [[ -e $menu ]] && problems+=("left after uninstall: the Start-menu folder")
+    "$loader" reg query "$key" >/dev/null 2>&1 &&
+        problems+=("left after uninstall: the uninstall registry key")
+    if ((${#problems[@]})); then
+        SUMMARY+=("installer $(basename "$setup"): FAILED: ${problems[*]}")
+        FAILED=1
+    else
+        SUMMARY+=("installer $(basename "$setup"): silent install, console starts, silent uninstall leaves nothing")
+    fi
+}
+
 check_arch() { # arch
     local arch=$1 dir=$ROOT/build/windows-$1 loader result
     mkdir -p "$dir"
+    local toolchain=(--toolchain "$ROOT/cmake/mingw-w64-$arch.cmake")
+    if [[ $arch == x86_64 ]]; then
+        local args
+        if ! args=$(toolkit_args "$dir" "$arch"); then
+            SUMMARY+=("$arch: FAILED: the Windows toolkit could not be unpacked from $TOOLKIT")
+            FAILED=1
+            return
+        fi
+        if [[ -n $args ]]; then
+            mapfile -t toolchain <<<"$args"
+            install_missing nsis || SUMMARY+=("installer: nsis could not be installed")
+            # Qt Test's headers, whose click and key helpers the widget tests use.
+            install_missing qt6-base-dev ||
+                SUMMARY+=("widgets: without Qt Test's headers only the number tests are built")
+        else
+            SUMMARY+=("console: skipped: the Windows toolkit is not in ../shared/toolchains")
+        fi
+    fi
+    # A cache made with another toolchain (the toolkit came or went) cannot be reused.
+    local wanted=${toolchain[1]}
+    [[ ${toolchain[0]} == -D* ]] && wanted=${toolchain[0]#*=}
+    if [[ -f $dir/CMakeCache.txt ]] &&
+        [[ $(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$dir/CMakeCache.txt") != "$wanted" ]]; then
+        rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+    fi
     say "== $arch: configure and build in ${dir#"$ROOT"/}"
-    if ! cmake -S "$ROOT/cmake/windows" -B "$dir" -G Ninja \
-        --toolchain "$ROOT/cmake/mingw-w64-$arch.cmake" >"$dir/check-configure.log" 2>&1; then
+    if ! cmake -S "$ROOT/cmake/windows" -B "$dir" -G Ninja "${toolchain[@]}" \
+        >"$dir/check-configure.log" 2>&1; then
         tail -n 30 "$dir/check-configure.log"
         SUMMARY+=("$arch: configure FAILED (see ${dir#"$ROOT"/}/check-configure.log)")
         FAILED=1
@@ -114,8 +209,9 @@ check_arch() { # arch
         FAILED=1
         return
     fi
-    ctest --test-dir "$dir" --output-on-failure --timeout 300 >"$dir/check-tests.log" 2>&1
+    ctest --test-dir "$dir" --output-on-failure --timeout 600 >"$dir/check-tests.log" 2>&1
     local rc=$?
+    [[ -f $dir/app/ormelix.exe ]] && check_installer "$dir" "$loader"
     stop_prefix "$dir/wineprefix"
     grep -E '^ *[0-9]+/[0-9]+ Test' "$dir/check-tests.log"
     result=$(grep -E 'tests passed|No tests were found' "$dir/check-tests.log" | tail -n 1)

@@ -26,10 +26,24 @@ int HexDigit(QChar C) {
     return -1;
 }
 
-// strtold honours LC_NUMERIC; the canonical text built below always uses a point.
-locale_t CLocale() {
+// strtold honours LC_NUMERIC; the canonical text built below always uses a point. False when
+// the text is not one number to its end.
+bool CanonToFloat(const std::string& Canon, long double& Value) {
+    char* End = nullptr;
+#ifdef _WIN32
+    // MinGW has no strtold_l: give its strtold the separator of the numeric locale instead.
+    std::string Local = Canon;
+    const lconv* Conv = std::localeconv();
+    const std::string Point =
+        Conv && Conv->decimal_point && Conv->decimal_point[0] ? Conv->decimal_point : ".";
+    if (const auto Dot = Local.find('.'); Dot != std::string::npos) Local.replace(Dot, 1, Point);
+    Value = std::strtold(Local.c_str(), &End);
+    return End == Local.c_str() + Local.size();
+#else
     static const locale_t Loc = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
-    return Loc;
+    Value = strtold_l(Canon.c_str(), &End, Loc);
+    return End == Canon.c_str() + Canon.size();
+#endif
 }
 
 constexpr long double kTwo63 = 9223372036854775808.0L;
@@ -80,9 +94,8 @@ std::optional<long double> TextToFloat(const QString& Text, const QString& Separ
     if (I != N) return std::nullopt;
 
     errno = 0;
-    char* End = nullptr;
-    const long double V = strtold_l(Canon.c_str(), &End, CLocale());
-    if (End != Canon.c_str() + Canon.size()) return std::nullopt;
+    long double V = 0;
+    if (!CanonToFloat(Canon, V)) return std::nullopt;
     // Underflow quietly gives zero or a denormal; overflow is a failed conversion.
     if (errno == ERANGE && std::isinf(V)) return std::nullopt;
     return V;

@@ -1,3 +1,4 @@
+#include "CommaLocale.h"
 #include "Unit1.h"
 
 #include <clocale>
@@ -38,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                       VoltsCase{123456.785L, 2, "123456.79"}));
 
 TEST(FormatVolts, UsesTheLocaleDecimalSeparator) {
-    if (!std::setlocale(LC_NUMERIC, "ru_RU.UTF-8")) GTEST_SKIP() << "ru_RU.UTF-8 not installed";
+    if (!UseCommaLocale()) GTEST_SKIP() << "no locale with a decimal comma installed";
     EXPECT_EQ(FormatVolts(100 * 1.1L / 64, 2), "1,72");
     EXPECT_EQ(FormatVolts(1.0L, 1), "1,0");
     std::setlocale(LC_NUMERIC, "C");

@@ -53,7 +53,7 @@ TEST_F(ConsoleTest, NothingTheConsoleHeldIsLeftAtExit) {
     Tick();
     ASSERT_NE(InstrumentDevice, nullptr);
     // Preparsed data is freed only when a device object is destroyed.
-    ASSERT_NE(InstrumentDevice->PreparsedData(), 0);
+    ASSERT_TRUE(InstrumentDevice->PreparsedData()); // a handle on Linux, a pointer on Windows
     ASSERT_GT(sim.PreparsedDataCount(), 0);
     form.reset();
     EXPECT_EQ(InstrumentDevice, nullptr);

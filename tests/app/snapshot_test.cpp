@@ -1,11 +1,14 @@
 #include "ConsoleFixture.h"
+#include "DecodePicture.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QImage>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -105,6 +108,15 @@ TEST_F(SnapshotTest, FirstPictureCreatesTheFolderWithItsParents) {
     EXPECT_EQ(Pictures().size(), 2);
 }
 
+#ifdef _WIN32
+// No root to step down from. Qt's permissions only set the read-only attribute, which Windows
+// ignores on folders, and Wine's folders follow the Unix rights of a user who may be root: the
+// read-only case runs only where the folder really refuses files.
+struct AsOrdinaryUser {};
+bool RefusesFiles(const QString& Folder) {
+    return !QTemporaryFile(Folder + "/probe-XXXXXX").open();
+}
+#else
 // File permissions do not bind root: the click that decides the place runs as nobody then.
 struct AsOrdinaryUser {
     const bool wasRoot = ::geteuid() == 0 && ::seteuid(65534) == 0;
@@ -112,6 +124,7 @@ struct AsOrdinaryUser {
         if (wasRoot && ::seteuid(0) != 0) std::abort();
     }
 };
+#endif
 
 struct PlaceCase {
     const char* name;
@@ -135,8 +148,13 @@ TEST_P(SeriesPlaceTest, WholePicturesWhereTheUserCanFindThem) {
     ASSERT_TRUE(
         QFile::setPermissions(programFolder, GetParam().programFolderWritable ? all : readOnly));
     {
-        AsOrdinaryUser user;
+        [[maybe_unused]] AsOrdinaryUser user;
+#ifdef _WIN32
+        if (!GetParam().programFolderWritable && !RefusesFiles(programFolder))
+            GTEST_SKIP() << "the program folder cannot be made read-only here";
+#else
         ASSERT_NE(::geteuid(), 0u);
+#endif
         StartSeries();
     }
     // Decided at the click: a folder that turns writable later does not move the series.
@@ -155,8 +173,7 @@ TEST_P(SeriesPlaceTest, WholePicturesWhereTheUserCanFindThem) {
         const QByteArray bytes = file.readAll();
         EXPECT_TRUE(bytes.startsWith("\xFF\xD8") && bytes.endsWith("\xFF\xD9"))
             << name.toStdString();
-        QImage picture;
-        EXPECT_TRUE(picture.loadFromData(bytes, "JPG"));
+        const QImage picture = DecodePicture(bytes);
         EXPECT_EQ(picture.size(), QSize(SnapshotWidth, SnapshotHeight));
     }
     EXPECT_EQ(QDir(programFolder)
@@ -184,9 +201,8 @@ TEST_F(SnapshotTest, PictureIsTheTopOfTheWindowAsAJpeg) {
     EXPECT_EQ(static_cast<uint8_t>(bytes[1]), 0xD8);
     EXPECT_EQ(static_cast<uint8_t>(bytes[bytes.size() - 2]), 0xFF);
     EXPECT_EQ(static_cast<uint8_t>(bytes[bytes.size() - 1]), 0xD9);
-    QImage picture;
-    ASSERT_TRUE(picture.loadFromData(bytes, "JPG"));
-    EXPECT_EQ(picture.size(), QSize(517, 353));
+    const QImage picture = DecodePicture(bytes);
+    ASSERT_EQ(picture.size(), QSize(517, 353));
     // The plot's white area, and the S1 trace at row 155 (column 100 of the plot).
     const QColor plot = picture.pixelColor(18 + 40, 20);
     EXPECT_GT(plot.lightness(), 235);

@@ -2,13 +2,12 @@
 // platform so that widgets can be built and painted without a display.
 #include <QApplication>
 #include <clocale>
-#include <cstdlib>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     // Tests pick their own numeric locale with setlocale; start from the neutral one.
-    ::setenv("LC_ALL", "C", 1);
+    qputenv("LC_ALL", "C");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     std::setlocale(LC_ALL, "C");

@@ -1,5 +1,7 @@
 #include "RxNumber.h"
 
+#include "CommaLocale.h"
+
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -41,6 +43,22 @@ INSTANTIATE_TEST_SUITE_P(
                       FloatCase{"1 2", ".", false, 0}, FloatCase{"0x10", ".", false, 0},
                       FloatCase{"inf", ".", false, 0}, FloatCase{"1e99999", ".", false, 0},
                       FloatCase{"\xD9\xA1", ".", false, 0} /* Arabic-Indic one */));
+
+// The text is read the same whatever decimal point the C library's numeric locale has.
+TEST(TextToFloatLocale, ReadsTheSameUnderADecimalCommaLocale) {
+    if (!UseCommaLocale()) GTEST_SKIP() << "no locale with a decimal comma installed";
+    const auto point = TextToFloat(QStringLiteral("2.5e+1"), QStringLiteral("."));
+    const auto comma = TextToFloat(QStringLiteral("-2,7"), QStringLiteral(","));
+    const auto fraction = TextToFloat(QStringLiteral("0.01"), QStringLiteral("."));
+    const auto wrongSeparator = TextToFloat(QStringLiteral("1,5"), QStringLiteral("."));
+    const auto tooLarge = TextToFloat(QStringLiteral("1e99999"), QStringLiteral("."));
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(point, 25.0L);
+    EXPECT_EQ(comma, -2.7L);
+    EXPECT_EQ(fraction, 0.01L);
+    EXPECT_FALSE(wrongSeparator.has_value());
+    EXPECT_FALSE(tooLarge.has_value());
+}
 
 struct IntCase {
     const char* Text;

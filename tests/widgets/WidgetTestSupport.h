@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CommaLocale.h"
 #include "RXSpin.h"
 
 #include <QDialog>
@@ -26,8 +27,7 @@ private:
 class CommaLocaleTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") == nullptr)
-            GTEST_SKIP() << "ru_RU.UTF-8 locale not installed";
+        if (!UseCommaLocale()) GTEST_SKIP() << "no locale with a decimal comma installed";
     }
     void TearDown() override { std::setlocale(LC_NUMERIC, "C"); }
 };

@@ -1,4 +1,5 @@
 // The console polling the bench's virtual instrument, driven tick by tick.
+#include "DecodePicture.h"
 #include "Demo.h"
 #include "JvHidControllerClass.h"
 #include "ProgramState.h"
@@ -135,9 +136,8 @@ TEST_F(DemoTest, ACursorSweepWithSnapshotsOnLeavesOneCompleteJpeg) {
     EXPECT_EQ(static_cast<uint8_t>(bytes[1]), 0xD8);
     EXPECT_EQ(static_cast<uint8_t>(bytes[bytes.size() - 2]), 0xFF);
     EXPECT_EQ(static_cast<uint8_t>(bytes[bytes.size() - 1]), 0xD9);
-    QImage picture;
-    ASSERT_TRUE(picture.loadFromData(bytes, "JPEG"));
-    EXPECT_EQ(picture.size(), QSize(SnapshotWidth, SnapshotHeight));
+    const QImage picture = DecodePicture(bytes);
+    ASSERT_EQ(picture.size(), QSize(SnapshotWidth, SnapshotHeight));
     // The plot in it holds the traces: dark pixels on the white plot, left of the read-outs.
     int dark = 0;
     for (int x = 18; x < 18 + 476; ++x)

@@ -1,0 +1,117 @@
+# The console for Windows: the same sources as on Linux, linked statically against a static Qt
+# and libjpeg, with the Windows HID entries. Included from CMakeLists.txt when Qt is found.
+find_package(JPEG REQUIRED)
+
+# Stripped: the static programs carry all of Qt, and its symbols would double their size.
+add_link_options($<$<NOT:$<CONFIG:Debug>>:-s>)
+
+add_subdirectory(${ORMELIX_ROOT}/widgets widgets)
+add_subdirectory(${ORMELIX_ROOT}/imaging imaging)
+add_subdirectory(${ORMELIX_ROOT}/app app)
+add_subdirectory(${ORMELIX_ROOT}/tools/demo demo)
+
+# One .exe with nothing beside it: the MinGW runtime inside too. The offscreen platform is
+# linked in beside the windows one so that the programs also start headless (checks under Wine).
+foreach(program ormelix ormelix-demo)
+  set_target_properties(${program} PROPERTIES WIN32_EXECUTABLE ON)
+  target_link_options(${program} PRIVATE -static-libgcc -static-libstdc++)
+  qt_import_plugins(${program} INCLUDE Qt6::QOffscreenIntegrationPlugin)
+endforeach()
+
+if(ORMELIX_BUILD_TESTS)
+  # The shared app and imaging tests, each program one test: under Wine every start costs
+  # seconds, so the cases are not listed one by one. They draw on the offscreen platform with
+  # Wine's Tahoma, the font the console asks for.
+  set(tests ${ORMELIX_ROOT}/tests)
+  add_library(ormelix_testmain STATIC ${tests}/common/test_main.cpp)
+  target_link_libraries(ormelix_testmain PUBLIC GTest::gtest GTest::gmock Qt6::Widgets)
+  target_include_directories(ormelix_testmain PUBLIC ${tests}/common)
+
+  # ormelix_console_test(<name> SOURCES ... LIBS ... [EXCLUDE <gtest test names>])
+  function(ormelix_console_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;EXCLUDE" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ormelix_testmain ${T_LIBS})
+    target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    qt_import_plugins(${name} INCLUDE Qt6::QOffscreenIntegrationPlugin)
+    set(args)
+    if(T_EXCLUDE)
+      list(JOIN T_EXCLUDE ":" excluded)
+      set(args --gtest_filter=-${excluded})
+    endif()
+    add_test(NAME ${name} COMMAND ${name} ${args})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 600
+      ENVIRONMENT "WINEQT_QPA_FONTDIR=Z:\\usr\\share\\wine\\fonts")
+  endfunction()
+
+  # The program-folder fallback's read-only case skips itself where the folder cannot be made
+  # read-only (Wine as root).
+  ormelix_console_test(app_tests
+    SOURCES ${tests}/app/canvas_test.cpp ${tests}/app/form_layout_test.cpp
+            ${tests}/app/format_volts_test.cpp ${tests}/app/console_test.cpp
+            ${tests}/app/plot_test.cpp ${tests}/app/mend_test.cpp ${tests}/app/snapshot_test.cpp
+    LIBS ormelix_app ormelix_hid_sim)
+
+  # The demo console polling the virtual instrument, its snapshot included.
+  ormelix_console_test(demo_tests
+    SOURCES ${tests}/tools/demo/demo_test.cpp
+    LIBS ormelix_demo)
+
+  ormelix_console_test(imaging_tests
+    SOURCES ${tests}/imaging/LibJpeg.cpp ${tests}/imaging/JpegImageTest.cpp
+            ${tests}/imaging/LoadTest.cpp ${tests}/imaging/SaveToFileTest.cpp
+    LIBS ormelix_imaging JPEG::JPEG)
+
+  # The widget tests drive the widgets with Qt Test's click and key helpers. The toolkit has no Qt
+  # Test library, but the helpers are inline in its headers: they come from the host's Qt Test of
+  # the same version (Debian's qt6-base-dev), copied beside the build so that no other host Qt
+  # header is reached, with the few entries they call in QTestEntries.cpp.
+  set(ORMELIX_QTTEST_HEADERS /usr/include/x86_64-linux-gnu/qt6/QtTest
+      CACHE PATH "Qt Test headers of the toolkit's Qt version")
+  set(qtTestVersion)
+  if(EXISTS ${ORMELIX_QTTEST_HEADERS}/qttestversion.h)
+    file(STRINGS ${ORMELIX_QTTEST_HEADERS}/qttestversion.h qtTestVersion
+         REGEX "define QTTEST_VERSION_STR")
+    string(REGEX MATCH "[0-9]+\\.[0-9]+\\.[0-9]+" qtTestVersion "${qtTestVersion}")
+  endif()
+  if(qtTestVersion STREQUAL Qt6_VERSION)
+    file(COPY ${ORMELIX_QTTEST_HEADERS}/ DESTINATION ${CMAKE_BINARY_DIR}/qttest/QtTest)
+    ormelix_console_test(widgets_tests
+      SOURCES ${tests}/widgets/RxNumberTest.cpp ${tests}/widgets/RxSpinEditTest.cpp
+              ${tests}/widgets/RxSpinButtonTest.cpp ${tests}/widgets/RxUpDownTest.cpp
+              ${tests}/widgets/windows/QTestEntries.cpp
+      LIBS ormelix_widgets)
+    target_include_directories(widgets_tests SYSTEM PRIVATE
+      ${CMAKE_BINARY_DIR}/qttest ${CMAKE_BINARY_DIR}/qttest/QtTest)
+  else()
+    message(STATUS "Qt Test ${Qt6_VERSION} headers not in ${ORMELIX_QTTEST_HEADERS}: only the "
+                   "number tests of the widgets are built")
+    ormelix_console_test(widgets_tests
+      SOURCES ${tests}/widgets/RxNumberTest.cpp
+      LIBS ormelix_widgets)
+  endif()
+endif()
+
+# The poll tick's timing, to set beside the Linux figure (bench/tick-wine-vs-linux.sh).
+add_executable(tick_bench ${ORMELIX_ROOT}/bench/tick_bench.cpp)
+target_link_libraries(tick_bench PRIVATE ormelix_app ormelix_hid_sim)
+target_link_options(tick_bench PRIVATE -static-libgcc -static-libstdc++)
+qt_import_plugins(tick_bench INCLUDE Qt6::QOffscreenIntegrationPlugin)
+
+# The installer, where NSIS is there: ormelix-setup-<version>.exe beside the programs.
+find_program(ORMELIX_MAKENSIS makensis)
+if(ORMELIX_MAKENSIS)
+  file(STRINGS ${ORMELIX_ROOT}/CMakeLists.txt versionLine REGEX "^project\\(ormelix VERSION")
+  string(REGEX MATCH "VERSION ([0-9.]+)" versionLine "${versionLine}")
+  set(ORMELIX_VERSION ${CMAKE_MATCH_1})
+  set(setup ${CMAKE_BINARY_DIR}/ormelix-setup-${ORMELIX_VERSION}.exe)
+  add_custom_command(OUTPUT ${setup}
+    COMMAND ${ORMELIX_MAKENSIS} -V2 -DVERSION=${ORMELIX_VERSION}
+            -DPROGRAM=$<TARGET_FILE:ormelix> -DDEMO=$<TARGET_FILE:ormelix-demo>
+            -DOUTFILE=${setup} ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
+    DEPENDS ormelix ormelix-demo ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
+    COMMENT "Installer ormelix-setup-${ORMELIX_VERSION}.exe"
+    VERBATIM)
+  add_custom_target(installer ALL DEPENDS ${setup})
+endif()
