@@ -23,7 +23,7 @@ if(ORMELIX_BUILD_TESTS)
   # seconds, so the cases are not listed one by one. They draw on the offscreen platform with
   # Wine's Tahoma, the font the console asks for.
   set(tests ${ORMELIX_ROOT}/tests)
-  add_library(ormelix_testmain STATIC ${tests}/common/test_main.cpp)
+  add_library(ormelix_testmain STATIC ${tests}/common/TestMain.cpp)
   target_link_libraries(ormelix_testmain PUBLIC GTest::gtest GTest::gmock Qt6::Widgets)
   target_include_directories(ormelix_testmain PUBLIC ${tests}/common)
 
@@ -48,14 +48,14 @@ if(ORMELIX_BUILD_TESTS)
   # The program-folder fallback's read-only case skips itself where the folder cannot be made
   # read-only (Wine as root).
   ormelix_console_test(app_tests
-    SOURCES ${tests}/app/canvas_test.cpp ${tests}/app/form_layout_test.cpp
-            ${tests}/app/format_volts_test.cpp ${tests}/app/console_test.cpp
-            ${tests}/app/plot_test.cpp ${tests}/app/mend_test.cpp ${tests}/app/snapshot_test.cpp
+    SOURCES ${tests}/app/CanvasTest.cpp ${tests}/app/FormLayoutTest.cpp
+            ${tests}/app/FormatVoltsTest.cpp ${tests}/app/ConsoleTest.cpp
+            ${tests}/app/PlotTest.cpp ${tests}/app/MendTest.cpp ${tests}/app/SnapshotTest.cpp
     LIBS ormelix_app ormelix_hid_sim)
 
   # The demo console polling the virtual instrument, its snapshot included.
   ormelix_console_test(demo_tests
-    SOURCES ${tests}/tools/demo/demo_test.cpp
+    SOURCES ${tests}/tools/demo/DemoTest.cpp
     LIBS ormelix_demo)
 
   ormelix_console_test(imaging_tests
