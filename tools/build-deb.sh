@@ -13,8 +13,7 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-tu
 . "$here/tools/install-missing.sh"
 install_missing "${packages[@]}"
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORMELIX_BUILD_TESTS=OFF \
-    -DORMELIX_BUILD_BENCH=OFF "$@" >/dev/null
+cmake -S "$here" --preset release -B "$build" "$@" >/dev/null
 cmake --build "$build"
 rm -f "$build"/ormelix_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

@@ -15,7 +15,7 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(descriptor spin_edit poll_tick hid_layer jpeg_decoder)
 
-CC=clang CXX=clang++ cmake -S "$here/fuzz" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$here/fuzz" --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs" --target $(printf 'fuzz_%s ' "${targets[@]}") >/dev/null
 
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"

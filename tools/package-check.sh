@@ -24,8 +24,7 @@ packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-tu
 . "$here/tools/install-missing.sh"
 install_missing "${packages[@]}"
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORMELIX_WERROR=ON \
-    -DORMELIX_BUILD_TESTS=ON -DORMELIX_BUILD_BENCH=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+cmake -S "$here" --preset package-check -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target ormelix ormelix-cli ormelix-demo ormelix-hidlist ormelix-sim \
     ormelix_dist app_tests
 step "Release build"

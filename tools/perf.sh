@@ -28,7 +28,7 @@ fi
 arg=${2:-}
 
 build_targets() {
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORMELIX_WERROR=ON >/dev/null
+    cmake -S "$here" --preset perf -B "$build" >/dev/null
     cmake --build "$build" --target "$@" -j "$jobs" >/dev/null
 }
 

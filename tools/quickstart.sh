@@ -27,7 +27,7 @@ if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf8$'; then
     $sudo locale-gen >/dev/null
 fi
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORMELIX_WERROR=ON >/dev/null
+cmake -S "$here" --preset dev -B "$build" >/dev/null
 jobs=$(nproc)
 
 case "$what" in

@@ -23,8 +23,7 @@ if [ "${1:-}" = --thread ]; then
     build=${ORMELIX_TSAN_BUILD_DIR:-$here/build-tsan}
     tests=(hid/hid_reader_tests hid/hid_layer_tests hid/linux/hid_linux_tests
            hid/linux/hid_contract_tests)
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DORMELIX_SANITIZE=thread -DORMELIX_WERROR=ON -DORMELIX_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+    cmake -S "$here" --preset tsan -B "$build" "${launcher[@]}" >/dev/null
     cmake --build "$build" -j "$jobs" --target "${tests[@]##*/}"
     built=$(date +%s)
     # Qt is not instrumented: what it synchronises inside itself is invisible to the sanitizer.
@@ -39,8 +38,7 @@ if [ "${1:-}" = --thread ]; then
 fi
 
 build=${ORMELIX_ASAN_BUILD_DIR:-$here/build-asan}
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DORMELIX_SANITIZE=ON -DORMELIX_WERROR=ON -DORMELIX_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+cmake -S "$here" --preset sanitize -B "$build" "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"
 built=$(date +%s)
 

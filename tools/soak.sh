@@ -25,8 +25,7 @@ fi
 case "$what" in
 soak)
     build=${ORMELIX_ASAN_BUILD_DIR:-$here/build-asan}
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DORMELIX_SANITIZE=ON -DORMELIX_BUILD_BENCH=OFF -DORMELIX_SOAK=ON >/dev/null
+    cmake -S "$here" --preset sanitize -B "$build" -DORMELIX_SOAK=ON >/dev/null
     cmake --build "$build" --target soak_tests -j "$jobs"
     export LSAN_OPTIONS="suppressions=$here/tests/soak/lsan.supp:print_suppressions=0"
     export ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:check_initialization_order=1"
@@ -39,7 +38,7 @@ soak)
 memcheck)
     build=${ORMELIX_PERF_BUILD_DIR:-$here/build-perf}
     ticks=${2:-200}
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORMELIX_WERROR=ON >/dev/null
+    cmake -S "$here" --preset perf -B "$build" >/dev/null
     cmake --build "$build" --target bench_console -j "$jobs" >/dev/null
     series=$(mktemp -d)
     status=0
@@ -55,7 +54,7 @@ memcheck)
 memcheck-demo)
     build=${ORMELIX_PERF_BUILD_DIR:-$here/build-perf}
     seconds=${2:-130}
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORMELIX_WERROR=ON >/dev/null
+    cmake -S "$here" --preset perf -B "$build" >/dev/null
     cmake --build "$build" --target ormelix-demo -j "$jobs" >/dev/null
     log=$(mktemp)
     # The demo runs until closed: it is stopped by SIGTERM, after which valgrind still checks.

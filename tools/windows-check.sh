@@ -185,7 +185,7 @@ check_arch() { # arch
         rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
     fi
     say "== $arch: configure and build in ${dir#"$ROOT"/}"
-    if ! cmake -S "$ROOT/cmake/windows" -B "$dir" -G Ninja "${toolchain[@]}" \
+    if ! cmake -S "$ROOT/cmake/windows" --preset "windows-$arch" -B "$dir" "${toolchain[@]}" \
         >"$dir/check-configure.log" 2>&1; then
         tail -n 30 "$dir/check-configure.log"
         SUMMARY+=("$arch: configure FAILED (see ${dir#"$ROOT"/}/check-configure.log)")
