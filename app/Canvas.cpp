@@ -1,4 +1,4 @@
-#include "Canvas.h"
+#include "app/Canvas.h"
 
 #include <QPaintEvent>
 #include <QPainter>

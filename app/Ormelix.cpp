@@ -1,7 +1,7 @@
-#include "Ormelix.h"
+#include "app/Ormelix.h"
 
-#include "HidPlatform.h"
-#include "Unit1.h"
+#include "app/Unit1.h"
+#include "hid/HidPlatform.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "SeriesFolder.h"
+#include "app/SeriesFolder.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
-#include "Unit1.h"
+#include "app/Unit1.h"
 
-#include "Command.h"
-#include "JvHidControllerClass.h"
-#include "QtHidEventLoop.h"
-#include "RXSpin.h"
-#include "SeriesFolder.h"
-#include "jpeg.h"
+#include "app/SeriesFolder.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/qt/QtHidEventLoop.h"
+#include "imaging/jpeg.h"
+#include "instrument/Command.h"
+#include "widgets/RXSpin.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>

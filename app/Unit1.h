@@ -2,8 +2,8 @@
 // the handlers that poll the instrument and talk to it.
 #pragma once
 
-#include "Canvas.h"
-#include "Protocol.h"
+#include "app/Canvas.h"
+#include "instrument/Protocol.h"
 
 #include <QDateTime>
 #include <QString>

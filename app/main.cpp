@@ -1,5 +1,5 @@
-#include "HidPlatform.h"
-#include "Ormelix.h"
+#include "app/Ormelix.h"
+#include "hid/HidPlatform.h"
 
 int main(int argc, char** argv) {
     SetHidPlatform(NativeHidPlatform());

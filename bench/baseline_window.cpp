@@ -1,7 +1,7 @@
 // The baseline for the console's whole-process figures: a bare Qt 6 window of the console's
 // size with a 500 ms timer that does nothing, measured by the same probe.
 //   baseline_window [--minutes N]
-#include "ProcessProbe.h"
+#include "bench/ProcessProbe.h"
 
 #include <QApplication>
 #include <QTimer>

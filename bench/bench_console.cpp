@@ -4,12 +4,12 @@
 //   bench_console [--minutes N] [--ticks N] [--series DIR]
 // With --ticks N it stops after N poll ticks instead (for valgrind runs); with --series DIR it
 // also runs a snapshot series with DIR as the program's folder.
-#include "HidPlatform.h"
-#include "Ormelix.h"
-#include "ProcessProbe.h"
-#include "SimHidPlatform.h"
-#include "SimInstrument.h"
-#include "Unit1.h"
+#include "app/Ormelix.h"
+#include "app/Unit1.h"
+#include "bench/ProcessProbe.h"
+#include "hid/HidPlatform.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "hid/sim/SimInstrument.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -5,12 +5,12 @@
 //   4. ormelix-cli's recorder at --period 10, writing CSV to a file and syncing it.
 // The ratio of 4 to 1 is the one the period sets; 4 against 3 shows what the CSV costs.
 //   cli_bench [--seconds S]   S seconds for each timed loop (default 5)
-#include "Csv.h"
-#include "InstrumentLink.h"
-#include "QtHidEventLoop.h"
-#include "Recorder.h"
-#include "SimHidPlatform.h"
-#include "SimInstrument.h"
+#include "hid/qt/QtHidEventLoop.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "hid/sim/SimInstrument.h"
+#include "tools/cli/Csv.h"
+#include "tools/cli/InstrumentLink.h"
+#include "tools/cli/Recorder.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
 // A console snapshot encoded through TJPEGImage against the same pixels encoded by libjpeg
 // directly with the same settings; prints the ratio of the two.
-#include "jpeg.h"
+#include "imaging/jpeg.h"
 
 #include <QBuffer>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 // The controller's rescan (DeviceChange) with 1 to 1000 simulated HID interfaces present, the
 // scan alone beside it (a fresh device object per interface, which every rescan builds), and a
 // rescan that finds one new interface among 100.
-#include "JvHidControllerClass.h"
-#include "SimHidPlatform.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/sim/SimHidPlatform.h"
 
 #include <benchmark/benchmark.h>
 #include <memory>

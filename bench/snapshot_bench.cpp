@@ -2,11 +2,11 @@
 // against the same tick without one, make_screen_short alone (capture, encode, write), and its
 // parts: the window capture, the JPEG encoding and the file write.
 //   snapshot_bench [--pictures N] [--folder DIR]    default 200 pictures in a temporary folder
-#include "HidPlatform.h"
-#include "SimHidPlatform.h"
-#include "SimInstrument.h"
-#include "Unit1.h"
-#include "jpeg.h"
+#include "app/Unit1.h"
+#include "hid/HidPlatform.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "hid/sim/SimInstrument.h"
+#include "imaging/jpeg.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -4,12 +4,12 @@
 //   tick_bench [--ticks N]            timing, N ticks per figure (default 10000)
 //   tick_bench --callgrind N          just N ticks after a warm-up, for
 //       valgrind --tool=callgrind --toggle-collect='TOrmelix_Control_Form::TimerTimer(QObject*)'
-#include "Canvas.h"
-#include "HidPlatform.h"
-#include "RXSpin.h"
-#include "SimHidPlatform.h"
-#include "SimInstrument.h"
-#include "Unit1.h"
+#include "app/Canvas.h"
+#include "app/Unit1.h"
+#include "hid/HidPlatform.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "hid/sim/SimInstrument.h"
+#include "widgets/RXSpin.h"
 
 #include <QApplication>
 #include <QCheckBox>

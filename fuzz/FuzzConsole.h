@@ -2,9 +2,9 @@
 // targets that drive it: the record it serves and whether its fetches fail are the caller's.
 #pragma once
 
-#include "JvHidControllerClass.h"
-#include "SimInstrument.h"
-#include "Unit1.h"
+#include "app/Unit1.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/sim/SimInstrument.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

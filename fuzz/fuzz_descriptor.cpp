@@ -1,6 +1,6 @@
 // libFuzzer entry: the report-descriptor parser must accept any bytes, stay inside them, end,
 // and give lengths that agree with the reports it lists.
-#include "HidReportDescriptor.h"
+#include "hid/linux/HidReportDescriptor.h"
 
 #include <cstdlib>
 

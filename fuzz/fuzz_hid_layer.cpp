@@ -5,12 +5,12 @@
 // everything is destroyed nothing the layer took from the platform is left open, loaded or
 // allocated.
 // Input: one operation per byte pair (operation, argument).
-#include "FuzzSupport.h"
-#include "Hid.h"
-#include "JvHidControllerClass.h"
-#include "Protocol.h"
-#include "SetupApi.h"
-#include "SimHidPlatform.h"
+#include "fuzz/FuzzSupport.h"
+#include "hid/Hid.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/SetupApi.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "instrument/Protocol.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 // The picture class's reading side on arbitrary bytes: the first byte picks the decode settings,
 // the rest is the file. Loading and decoding may raise EJPEG, nothing else; a loaded picture
 // decodes to the size its header announced.
-#include "FuzzSupport.h"
-#include "jpeg.h"
+#include "fuzz/FuzzSupport.h"
+#include "imaging/jpeg.h"
 
 #include <QBuffer>
 #include <QPainter>

@@ -4,9 +4,9 @@
 // timer left running exactly while the connection box is ticked.
 // Input: a settings byte, two marker levels (a byte each, in hundredths of a volt), then
 // records of 254 bytes (a short last one is zero-padded), at most eight ticks.
-#include "FuzzConsole.h"
-#include "FuzzSupport.h"
-#include "RXSpin.h"
+#include "fuzz/FuzzConsole.h"
+#include "fuzz/FuzzSupport.h"
+#include "widgets/RXSpin.h"
 
 #include <QCheckBox>
 #include <QTimer>

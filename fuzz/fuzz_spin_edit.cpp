@@ -4,10 +4,10 @@
 // console polls, a tick after every keystroke: exponents and huge numbers reach the marker rows
 // and the poll-period byte half typed.
 // Input: a settings byte, a text (up to its first NUL), then keystrokes.
-#include "FuzzConsole.h"
-#include "FuzzSupport.h"
-#include "RXSpin.h"
-#include "RxNumber.h"
+#include "fuzz/FuzzConsole.h"
+#include "fuzz/FuzzSupport.h"
+#include "widgets/RXSpin.h"
+#include "widgets/RxNumber.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "Hid.h"
+#include "hid/Hid.h"
 
 THidEntries HidEntries;
 

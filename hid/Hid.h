@@ -3,7 +3,7 @@
 // bound where the platform offers them and never called.
 #pragma once
 
-#include "LibraryLoader.h"
+#include "hid/LibraryLoader.h"
 
 using THidD_GetHidGuid = void(WINAPI*)(GUID* HidGuid);
 using THidD_GetAttributes = BOOLEAN(WINAPI*)(HANDLE HidDeviceObject, HIDD_ATTRIBUTES* Attributes);

@@ -1,7 +1,7 @@
 // Selection of the platform the layer calls, and the platform used when none is installed: a
 // machine without the device libraries, so the layer finds no devices and reports nothing.
 // Programs choose explicitly at start; nothing falls back to the machine's own platform.
-#include "HidPlatform.h"
+#include "hid/HidPlatform.h"
 
 #include <atomic>
 #include <chrono>

@@ -4,7 +4,7 @@
 // the machine's own platform; tests and the demo install a simulated one.
 #pragma once
 
-#include "WinTypes.h"
+#include "hid/WinTypes.h"
 
 struct HidPlatform {
     const char* Name;

@@ -7,9 +7,9 @@
 // installed HidPlatform; it takes its event-loop services from a HidEventLoop.
 #pragma once
 
-#include "HidEventLoop.h"
-#include "JvMethod.h"
-#include "WinTypes.h"
+#include "hid/HidEventLoop.h"
+#include "hid/JvMethod.h"
+#include "hid/WinTypes.h"
 
 #include <atomic>
 #include <cstdint>

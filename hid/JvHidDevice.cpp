@@ -1,7 +1,7 @@
-#include "JvHidControllerClass.h"
+#include "hid/JvHidControllerClass.h"
 
-#include "Hid.h"
-#include "JvHidHandOver.h"
+#include "hid/Hid.h"
+#include "hid/JvHidHandOver.h"
 
 #include <chrono>
 #include <cstring>

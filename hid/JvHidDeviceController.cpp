@@ -1,7 +1,7 @@
-#include "JvHidControllerClass.h"
+#include "hid/JvHidControllerClass.h"
 
-#include "Hid.h"
-#include "SetupApi.h"
+#include "hid/Hid.h"
+#include "hid/SetupApi.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,7 +1,7 @@
-#include "JvHidControllerClass.h"
+#include "hid/JvHidControllerClass.h"
 
-#include "HidPlatform.h"
-#include "JvHidHandOver.h"
+#include "hid/HidPlatform.h"
+#include "hid/JvHidHandOver.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "JvHidHandOver.h"
+#include "hid/JvHidHandOver.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // hand-over can always finish.
 #pragma once
 
-#include "HidEventLoop.h"
+#include "hid/HidEventLoop.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
-#include "JvHidControllerClass.h"
+#include "hid/JvHidControllerClass.h"
 
-#include "SetupApi.h"
+#include "hid/SetupApi.h"
 
 #include <cstring>
 

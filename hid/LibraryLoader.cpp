@@ -1,4 +1,4 @@
-#include "LibraryLoader.h"
+#include "hid/LibraryLoader.h"
 
 bool OpenLibrary(HMODULE& Module, const char* FileName) {
     if (Module == nullptr) {

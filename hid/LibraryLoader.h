@@ -2,7 +2,7 @@
 // installed platform.
 #pragma once
 
-#include "HidPlatform.h"
+#include "hid/HidPlatform.h"
 
 // Loads FileName into Module unless Module already holds a library; the platform's error box for
 // a missing file is suppressed during the load. True when Module holds a library afterwards.

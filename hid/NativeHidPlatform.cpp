@@ -1,5 +1,5 @@
 // The machine's own platform: on Linux the hidraw/udev entries, on Windows the system libraries.
-#include "HidPlatform.h"
+#include "hid/HidPlatform.h"
 
 #ifdef _WIN32
 const HidPlatform* WindowsHidPlatform();

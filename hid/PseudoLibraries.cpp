@@ -1,4 +1,4 @@
-#include "PseudoLibraries.h"
+#include "hid/PseudoLibraries.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 // "HID.dll" and "kernel32.dll" (Linux, the simulated one) serve them through this. Thread-safe.
 #pragma once
 
-#include "WinTypes.h"
+#include "hid/WinTypes.h"
 
 #include <mutex>
 #include <set>

@@ -1,4 +1,4 @@
-#include "SetupApi.h"
+#include "hid/SetupApi.h"
 
 TSetupApiEntries SetupApiEntries;
 

@@ -2,7 +2,7 @@
 // called through a table of entries bound by name. Only the entries the layer calls have slots.
 #pragma once
 
-#include "LibraryLoader.h"
+#include "hid/LibraryLoader.h"
 
 using TSetupDiGetClassDevsA = HDEVINFO(WINAPI*)(const GUID* ClassGuid, LPCSTR Enumerator,
                                                 HWND hwndParent, DWORD Flags);

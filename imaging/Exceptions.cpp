@@ -1,4 +1,4 @@
-#include "Exceptions.h"
+#include "imaging/Exceptions.h"
 
 #include <cstring>
 

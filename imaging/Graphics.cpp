@@ -1,6 +1,6 @@
-#include "Graphics.h"
+#include "imaging/Graphics.h"
 
-#include "Exceptions.h"
+#include "imaging/Exceptions.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "SafeFile.h"
+#include "imaging/SafeFile.h"
 
-#include "Exceptions.h"
+#include "imaging/Exceptions.h"
 
 #include <QDir>
 #include <QFile>

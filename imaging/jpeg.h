@@ -4,9 +4,9 @@
 // bytes and is decoded only when its pixels are first needed, at the image's decode settings.
 #pragma once
 
-#include "Exceptions.h"
-#include "Graphics.h"
-#include "SafeFile.h"
+#include "imaging/Exceptions.h"
+#include "imaging/Graphics.h"
+#include "imaging/SafeFile.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -4,7 +4,7 @@
 // reports from either.
 #pragma once
 
-#include "Protocol.h"
+#include "instrument/Protocol.h"
 
 #include <array>
 #include <cstdint>

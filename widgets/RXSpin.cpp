@@ -1,6 +1,6 @@
-#include "RXSpin.h"
+#include "widgets/RXSpin.h"
 
-#include "RxNumber.h"
+#include "widgets/RxNumber.h"
 
 #include <QContextMenuEvent>
 #include <QDropEvent>

@@ -1,4 +1,4 @@
-#include "RxNumber.h"
+#include "widgets/RxNumber.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "RXSpin.h"
+#include "widgets/RXSpin.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

@@ -25,7 +25,6 @@ if(ORMELIX_BUILD_TESTS)
   set(tests ${ORMELIX_ROOT}/tests)
   add_library(ormelix_testmain STATIC ${tests}/common/TestMain.cpp)
   target_link_libraries(ormelix_testmain PUBLIC GTest::gtest GTest::gmock Qt6::Widgets)
-  target_include_directories(ormelix_testmain PUBLIC ${tests}/common)
 
   # ormelix_console_test(<name> SOURCES ... LIBS ... [EXCLUDE <gtest test names>])
   function(ormelix_console_test name)

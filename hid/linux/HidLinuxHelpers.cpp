@@ -1,4 +1,4 @@
-#include "HidLinuxHelpers.h"
+#include "hid/linux/HidLinuxHelpers.h"
 
 #include <algorithm>
 #include <cerrno>

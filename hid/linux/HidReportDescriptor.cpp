@@ -1,4 +1,4 @@
-#include "HidReportDescriptor.h"
+#include "hid/linux/HidReportDescriptor.h"
 
 #include <algorithm>
 #include <limits>

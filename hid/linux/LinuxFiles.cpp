@@ -4,8 +4,8 @@
 // SleepEx, which polls the node, reads one report, records the count in the OVERLAPPED record
 // (Internal: 0 or the Win32 error, InternalHigh: bytes) and runs the completion routine there,
 // as Windows runs it as an APC of the waiting thread.
-#include "HidLinuxHelpers.h"
-#include "LinuxHidInternal.h"
+#include "hid/linux/HidLinuxHelpers.h"
+#include "hid/linux/LinuxHidInternal.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,6 +1,6 @@
 // The HID entries over hidraw ioctls, with sysfs serving what a query-only handle may ask.
-#include "HidLinuxHelpers.h"
-#include "LinuxHidInternal.h"
+#include "hid/linux/HidLinuxHelpers.h"
+#include "hid/linux/LinuxHidInternal.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,8 +2,8 @@
 // point it at a sysfs tree of their own or at a descriptor they made.
 #pragma once
 
-#include "HidReportDescriptor.h"
-#include "WinTypes.h"
+#include "hid/WinTypes.h"
+#include "hid/linux/HidReportDescriptor.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // The libraries the HID layer loads by name, as modules of this process: "SetupApi.dll" (backed
 // by libudev, opened when it is loaded), "HID.dll" and "kernel32.dll", each a table of entries.
-#include "LinuxHidPlatform.h"
+#include "hid/linux/LinuxHidPlatform.h"
 
-#include "LinuxHidInternal.h"
-#include "PseudoLibraries.h"
+#include "hid/PseudoLibraries.h"
+#include "hid/linux/LinuxHidInternal.h"
 
 #include <cstring>
 

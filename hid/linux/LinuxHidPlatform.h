@@ -2,6 +2,6 @@
 // their HID and USB devices read from sysfs, reports moved with hidraw ioctls and read().
 #pragma once
 
-#include "HidPlatform.h"
+#include "hid/HidPlatform.h"
 
 const HidPlatform* LinuxHidPlatform();

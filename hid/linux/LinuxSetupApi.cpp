@@ -1,8 +1,8 @@
 // The device-setup entries over a snapshot of the hidraw nodes present when the set was made.
 // Each node is one HID interface; everything a caller can ask about it is read at that moment,
 // so a set stays consistent however the devices change afterwards.
-#include "HidLinuxHelpers.h"
-#include "LinuxHidInternal.h"
+#include "hid/linux/HidLinuxHelpers.h"
+#include "hid/linux/LinuxHidInternal.h"
 
 #include <cstddef>
 #include <cstdio>

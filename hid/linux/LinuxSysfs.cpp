@@ -1,6 +1,6 @@
 // The HID and USB devices above a hidraw node, read from sysfs.
-#include "HidLinuxHelpers.h"
-#include "LinuxHidInternal.h"
+#include "hid/linux/HidLinuxHelpers.h"
+#include "hid/linux/LinuxHidInternal.h"
 
 #include <cerrno>
 #include <climits>

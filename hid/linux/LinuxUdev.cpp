@@ -1,6 +1,6 @@
 // libudev, opened at run time so that a machine without it still runs (and finds no devices):
 // the enumeration of hidraw nodes and the monitor that tells when they come and go.
-#include "LinuxHidInternal.h"
+#include "hid/linux/LinuxHidInternal.h"
 
 #include <cerrno>
 #include <cstring>

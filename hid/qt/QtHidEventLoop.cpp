@@ -1,4 +1,4 @@
-#include "QtHidEventLoop.h"
+#include "hid/qt/QtHidEventLoop.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

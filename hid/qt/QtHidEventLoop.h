@@ -3,7 +3,7 @@
 // object, and keep it alive longer than any controller it is handed to.
 #pragma once
 
-#include "HidEventLoop.h"
+#include "hid/HidEventLoop.h"
 
 #include <QObject>
 

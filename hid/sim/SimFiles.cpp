@@ -3,7 +3,7 @@
 // Reads pend per thread and make progress only inside that thread's alertable SleepEx, which
 // takes the device's next input report, records the count in the OVERLAPPED record and runs the
 // completion routine there, as Windows runs it as an APC of the waiting thread.
-#include "SimHidInternal.h"
+#include "hid/sim/SimHidInternal.h"
 
 #include <algorithm>
 #include <chrono>

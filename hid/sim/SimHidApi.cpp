@@ -1,5 +1,5 @@
 // The HID entries over the devices' descriptions.
-#include "SimHidInternal.h"
+#include "hid/sim/SimHidInternal.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,8 +3,8 @@
 // the library table exports.
 #pragma once
 
-#include "PseudoLibraries.h"
-#include "SimHidPlatform.h"
+#include "hid/PseudoLibraries.h"
+#include "hid/sim/SimHidPlatform.h"
 
 #include <atomic>
 #include <list>

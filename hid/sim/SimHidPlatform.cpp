@@ -1,6 +1,6 @@
 // The libraries the HID layer loads by name, as tables of this platform's entries:
 // "SetupApi.dll", "HID.dll" (with the four optional entries) and "kernel32.dll".
-#include "SimHidInternal.h"
+#include "hid/sim/SimHidInternal.h"
 
 namespace hidsim {
 

@@ -6,7 +6,7 @@
 // instances may follow each other in one process. Every entry is thread-safe.
 #pragma once
 
-#include "HidPlatform.h"
+#include "hid/HidPlatform.h"
 
 #include <condition_variable>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "SimInstrument.h"
+#include "hid/sim/SimInstrument.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // The virtual instrument as a device of the simulated HID platform: feature report 0 both ways.
 #pragma once
 
-#include "SimHidPlatform.h"
-#include "VirtualInstrument.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "instrument/virtual/VirtualInstrument.h"
 
 #include <memory>
 #include <string>

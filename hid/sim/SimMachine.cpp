@@ -1,6 +1,6 @@
 // The simulated machine: devices plugged and pulled at will, the device-change notification,
 // and what the tests read back of what happened.
-#include "SimHidInternal.h"
+#include "hid/sim/SimHidInternal.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The device-setup entries over a snapshot of the devices plugged in when the set was made.
-#include "SimHidInternal.h"
+#include "hid/sim/SimHidInternal.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,6 +1,6 @@
 // The controller's hidden window: Windows tells device changes to top-level windows, not to a
 // descriptor, so this is the controller's device monitor there.
-#include "JvHidControllerClass.h"
+#include "hid/JvHidControllerClass.h"
 
 namespace {
 constexpr char kNotifyWindowClass[] = "TJvHidDeviceControllerNotify";

@@ -1,4 +1,4 @@
-#include "WinHidEventLoop.h"
+#include "hid/windows/WinHidEventLoop.h"
 
 #include <utility>
 

@@ -6,8 +6,8 @@
 // it is handed to.
 #pragma once
 
-#include "HidEventLoop.h"
-#include "WinTypes.h"
+#include "hid/HidEventLoop.h"
+#include "hid/WinTypes.h"
 
 #include <deque>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "WindowsHidPlatform.h"
+#include "hid/windows/WindowsHidPlatform.h"
 
-#include "Hid.h"
-#include "SetupApi.h"
+#include "hid/Hid.h"
+#include "hid/SetupApi.h"
 
 #include <type_traits>
 

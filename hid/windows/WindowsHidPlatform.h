@@ -2,6 +2,6 @@
 // HID.dll are loaded and bound by name through it, exactly as on any other platform.
 #pragma once
 
-#include "HidPlatform.h"
+#include "hid/HidPlatform.h"
 
 const HidPlatform* WindowsHidPlatform();

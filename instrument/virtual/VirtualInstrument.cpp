@@ -1,4 +1,4 @@
-#include "VirtualInstrument.h"
+#include "instrument/virtual/VirtualInstrument.h"
 
 #include <algorithm>
 #include <cmath>

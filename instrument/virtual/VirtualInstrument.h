@@ -4,7 +4,7 @@
 // platform (hid/sim, SimInstrument.h) and the USB simulator (tools/sim) serve it.
 #pragma once
 
-#include "Protocol.h"
+#include "instrument/Protocol.h"
 
 #include <array>
 #include <cstdint>

@@ -2,11 +2,11 @@
 // and received reports the tests control. Ticks are driven by calling the tick handler.
 #pragma once
 
-#include "JvHidControllerClass.h"
-#include "ProgramState.h"
-#include "RXSpin.h"
-#include "SimHidPlatform.h"
-#include "Unit1.h"
+#include "app/Unit1.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "tests/common/ProgramState.h"
+#include "widgets/RXSpin.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,5 +1,5 @@
-#include "RXSpin.h"
-#include "Unit1.h"
+#include "app/Unit1.h"
+#include "widgets/RXSpin.h"
 
 #include <QCheckBox>
 #include <QComboBox>

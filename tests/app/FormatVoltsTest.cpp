@@ -1,5 +1,5 @@
-#include "CommaLocale.h"
-#include "Unit1.h"
+#include "app/Unit1.h"
+#include "tests/common/CommaLocale.h"
 
 #include <clocale>
 #include <gtest/gtest.h>

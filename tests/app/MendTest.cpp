@@ -1,4 +1,4 @@
-#include "ConsoleFixture.h"
+#include "tests/app/ConsoleFixture.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#include "CommaLocale.h"
-#include "ConsoleFixture.h"
+#include "tests/app/ConsoleFixture.h"
+#include "tests/common/CommaLocale.h"
 
 namespace {
 

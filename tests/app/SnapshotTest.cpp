@@ -1,5 +1,5 @@
-#include "ConsoleFixture.h"
-#include "DecodePicture.h"
+#include "tests/app/ConsoleFixture.h"
+#include "tests/common/DecodePicture.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -2,7 +2,7 @@
 // not depend on which image plugins a Qt build carries (the static Windows one has no JPEG one).
 #pragma once
 
-#include "jpeg.h"
+#include "imaging/jpeg.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -2,7 +2,7 @@
 // state a fresh process has.
 #pragma once
 
-#include "Unit1.h"
+#include "app/Unit1.h"
 
 #include <QCoreApplication>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Run-time binding of SetupApi.dll, HID.dll and kernel32's CancelIo.
-#include "HidTestSupport.h"
+#include "tests/hid/HidTestSupport.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // A read cancelled when its reader stops is finished by the system only later, and may write to
 // the reader's buffer and the device's block until then: the reader must not end before that.
 // The simulated platform is wrapped so that its cancel leaves the read pending for a while.
-#include "HidTestSupport.h"
+#include "tests/hid/HidTestSupport.h"
 
 #include <atomic>
 #include <thread>

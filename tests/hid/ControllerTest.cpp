@@ -1,5 +1,5 @@
 // The controller: first scan, rescans, enumeration, check-out, handler hand-down.
-#include "HidTestSupport.h"
+#include "tests/hid/HidTestSupport.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The device object: construction, access, strings, feature reports, check-in.
-#include "HidTestSupport.h"
+#include "tests/hid/HidTestSupport.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
 // The Qt event-loop adapter and the simulated device monitor it watches.
-#include "HidTestSupport.h"
+#include "tests/hid/HidTestSupport.h"
 
 #include <QThread>
 #include <atomic>

@@ -2,11 +2,11 @@
 // loop (TestEventLoop.h), and checks that every test leaves nothing open or bound.
 #pragma once
 
-#include "Hid.h"
-#include "JvHidControllerClass.h"
-#include "SetupApi.h"
-#include "SimHidPlatform.h"
-#include "TestEventLoop.h"
+#include "hid/Hid.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/SetupApi.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "tests/hid/TestEventLoop.h"
 
 #include <chrono>
 #include <functional>

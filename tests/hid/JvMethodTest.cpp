@@ -1,5 +1,5 @@
 // Handlers: bound calls, "set" test, and comparison by the callable alone.
-#include "JvMethod.h"
+#include "hid/JvMethod.h"
 
 #include <gtest/gtest.h>
 #include <string>

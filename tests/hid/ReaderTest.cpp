@@ -1,5 +1,5 @@
 // The background reader: delivery on the GUI thread, stopping, errors, unplugging.
-#include "HidTestSupport.h"
+#include "tests/hid/HidTestSupport.h"
 
 #include <atomic>
 #ifdef __GLIBC__

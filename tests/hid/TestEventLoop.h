@@ -3,7 +3,7 @@
 #pragma once
 
 #ifdef _WIN32
-#include "WinHidEventLoop.h"
+#include "hid/windows/WinHidEventLoop.h"
 
 using TestEventLoop = WinHidEventLoop;
 
@@ -20,7 +20,7 @@ inline void ProcessTestEvents(int MaxMilliseconds = 0) {
     WinHidEventLoop::ProcessMessages(MaxMilliseconds > 0 ? static_cast<DWORD>(MaxMilliseconds) : 0);
 }
 #else
-#include "QtHidEventLoop.h"
+#include "hid/qt/QtHidEventLoop.h"
 
 #include <QCoreApplication>
 #include <QThread>

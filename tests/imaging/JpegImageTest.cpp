@@ -1,5 +1,5 @@
-#include "LibJpeg.h"
-#include "jpeg.h"
+#include "imaging/jpeg.h"
+#include "tests/imaging/LibJpeg.h"
 
 #include <QBuffer>
 #include <QRandomGenerator>

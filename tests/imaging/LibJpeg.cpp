@@ -1,4 +1,4 @@
-#include "LibJpeg.h"
+#include "tests/imaging/LibJpeg.h"
 
 #include <csetjmp>
 #include <cstdio>

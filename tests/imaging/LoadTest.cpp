@@ -1,4 +1,4 @@
-#include "jpeg.h"
+#include "imaging/jpeg.h"
 
 #include <QBuffer>
 #include <QPainter>

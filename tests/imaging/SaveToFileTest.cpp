@@ -1,5 +1,5 @@
-#include "SafeFile.h"
-#include "jpeg.h"
+#include "imaging/SafeFile.h"
+#include "imaging/jpeg.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "SimHidPlatform.h"
-#include "SimInstrument.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "hid/sim/SimInstrument.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

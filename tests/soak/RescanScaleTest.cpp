@@ -3,8 +3,8 @@
 // removal, then the arrivals in scan order, then one change), the devices still present keep
 // their objects and positions, and a held device that was pulled is reported again at every
 // later rescan.
-#include "JvHidControllerClass.h"
-#include "SimHidPlatform.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/sim/SimHidPlatform.h"
 
 #include <gtest/gtest.h>
 #include <memory>

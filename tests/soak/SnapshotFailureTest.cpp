@@ -1,8 +1,8 @@
 // The console's snapshot step end to end when the picture cannot be written: a folder that
 // cannot be made or written, and a file system that fills up in the middle of a picture. No
 // partial file is left, no older picture is lost, and polling goes on.
-#include "ConsoleFixture.h"
-#include "SoakSupport.h"
+#include "tests/app/ConsoleFixture.h"
+#include "tests/soak/SoakSupport.h"
 
 #include <QTemporaryDir>
 #include <cerrno>

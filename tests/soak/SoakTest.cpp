@@ -3,9 +3,9 @@
 // (the sanitizers watch), no growth of memory or platform handles, polling again after every
 // re-plug once CheckBox1 is ticked again, and every picture a whole JPEG.
 //   ORMELIX_SOAK_TICKS (default 100000) and ORMELIX_SOAK_CYCLES (default 500) scale it.
-#include "ConsoleFixture.h"
-#include "SimInstrument.h"
-#include "SoakSupport.h"
+#include "hid/sim/SimInstrument.h"
+#include "tests/app/ConsoleFixture.h"
+#include "tests/soak/SoakSupport.h"
 
 #include <QTemporaryDir>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "RxNumber.h"
+#include "widgets/RxNumber.h"
 
-#include "CommaLocale.h"
+#include "tests/common/CommaLocale.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "WidgetTestSupport.h"
+#include "tests/widgets/WidgetTestSupport.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

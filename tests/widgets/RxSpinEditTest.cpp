@@ -1,4 +1,4 @@
-#include "WidgetTestSupport.h"
+#include "tests/widgets/WidgetTestSupport.h"
 
 #include <QAction>
 #include <QApplication>

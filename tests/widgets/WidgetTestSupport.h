@@ -1,7 +1,7 @@
 #pragma once
 
-#include "CommaLocale.h"
-#include "RXSpin.h"
+#include "tests/common/CommaLocale.h"
+#include "widgets/RXSpin.h"
 
 #include <QDialog>
 #include <QTest>

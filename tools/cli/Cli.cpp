@@ -1,12 +1,12 @@
-#include "Cli.h"
+#include "tools/cli/Cli.h"
 
-#include "BenchDevices.h"
-#include "Command.h"
-#include "Csv.h"
-#include "InstrumentLink.h"
-#include "QtHidEventLoop.h"
-#include "Recorder.h"
-#include "SimInstrument.h"
+#include "hid/qt/QtHidEventLoop.h"
+#include "hid/sim/SimInstrument.h"
+#include "instrument/Command.h"
+#include "tools/cli/Csv.h"
+#include "tools/cli/InstrumentLink.h"
+#include "tools/cli/Recorder.h"
+#include "tools/demo/BenchDevices.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,6 +1,6 @@
-#include "Csv.h"
+#include "tools/cli/Csv.h"
 
-#include "Protocol.h"
+#include "instrument/Protocol.h"
 
 #include <array>
 #include <charconv>

@@ -1,8 +1,8 @@
-#include "InstrumentLink.h"
+#include "tools/cli/InstrumentLink.h"
 
-#include "Hid.h"
-#include "JvHidControllerClass.h"
-#include "SetupApi.h"
+#include "hid/Hid.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/SetupApi.h"
 
 #include <cstring>
 #include <vector>

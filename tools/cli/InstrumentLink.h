@@ -4,7 +4,7 @@
 // records fetched and sent in feature report 0.
 #pragma once
 
-#include "Protocol.h"
+#include "instrument/Protocol.h"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "Recorder.h"
+#include "tools/cli/Recorder.h"
 
-#include "Csv.h"
-#include "HidList.h"
-#include "QtHidEventLoop.h"
+#include "hid/qt/QtHidEventLoop.h"
+#include "tools/cli/Csv.h"
+#include "tools/hidlist/HidList.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

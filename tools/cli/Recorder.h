@@ -2,8 +2,8 @@
 // asked, across unplugging and plugging the instrument in again.
 #pragma once
 
-#include "InstrumentLink.h"
-#include "RowFile.h"
+#include "tools/cli/InstrumentLink.h"
+#include "tools/cli/RowFile.h"
 
 #include <chrono>
 #include <cstdint>

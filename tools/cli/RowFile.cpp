@@ -1,6 +1,6 @@
-#include "RowFile.h"
+#include "tools/cli/RowFile.h"
 
-#include "Csv.h"
+#include "tools/cli/Csv.h"
 
 #include <cerrno>
 #include <cstring>

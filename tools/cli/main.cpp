@@ -1,6 +1,6 @@
 // ormelix-cli: records the Ormelix instrument's traces to CSV and sends it commands.
-#include "Cli.h"
-#include "HidPlatform.h"
+#include "hid/HidPlatform.h"
+#include "tools/cli/Cli.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
-#include "BenchDevices.h"
+#include "tools/demo/BenchDevices.h"
 
-#include "Protocol.h"
+#include "instrument/Protocol.h"
 
 #include <algorithm>
 

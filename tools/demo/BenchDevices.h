@@ -3,7 +3,7 @@
 // both plug these.
 #pragma once
 
-#include "SimHidPlatform.h"
+#include "hid/sim/SimHidPlatform.h"
 
 namespace bench {
 

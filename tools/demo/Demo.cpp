@@ -1,9 +1,9 @@
-#include "Demo.h"
+#include "tools/demo/Demo.h"
 
-#include "Ormelix.h"
-#include "RXSpin.h"
-#include "Unit1.h"
-#include "VirtualBench.h"
+#include "app/Ormelix.h"
+#include "app/Unit1.h"
+#include "tools/demo/VirtualBench.h"
+#include "widgets/RXSpin.h"
 
 #include <QApplication>
 #include <QCheckBox>

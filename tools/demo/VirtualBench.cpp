@@ -1,6 +1,6 @@
-#include "VirtualBench.h"
+#include "tools/demo/VirtualBench.h"
 
-#include "BenchDevices.h"
+#include "tools/demo/BenchDevices.h"
 
 #include <QFormLayout>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "Demo.h"
+#include "tools/demo/Demo.h"
 
 #include <cstdlib>
 #include <cstring>

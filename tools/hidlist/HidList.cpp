@@ -1,9 +1,9 @@
-#include "HidList.h"
+#include "tools/hidlist/HidList.h"
 
-#include "Hid.h"
-#include "JvHidControllerClass.h"
-#include "Protocol.h"
-#include "SetupApi.h"
+#include "hid/Hid.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/SetupApi.h"
+#include "instrument/Protocol.h"
 
 #include <algorithm>
 #include <cctype>

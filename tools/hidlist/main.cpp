@@ -1,7 +1,7 @@
 // ormelix-hidlist: every HID interface this machine shows the console, and whether it is the
 // instrument and can be opened.
-#include "HidList.h"
-#include "HidPlatform.h"
+#include "hid/HidPlatform.h"
+#include "tools/hidlist/HidList.h"
 
 #include <exception>
 #include <iostream>

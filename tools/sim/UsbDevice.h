@@ -2,7 +2,7 @@
 // endpoints it has. Called from the serving thread only.
 #pragma once
 
-#include "UsbIpProtocol.h"
+#include "tools/sim/UsbIpProtocol.h"
 
 #include <cstdint>
 #include <span>

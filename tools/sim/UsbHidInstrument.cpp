@@ -1,4 +1,4 @@
-#include "UsbHidInstrument.h"
+#include "tools/sim/UsbHidInstrument.h"
 
 #include <algorithm>
 

@@ -2,8 +2,8 @@
 // interface and one interrupt IN endpoint, its strings, and feature report 0 both ways.
 #pragma once
 
-#include "UsbDevice.h"
-#include "VirtualInstrument.h"
+#include "instrument/virtual/VirtualInstrument.h"
+#include "tools/sim/UsbDevice.h"
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "UsbIpProtocol.h"
+#include "tools/sim/UsbIpProtocol.h"
 
 namespace usbip {
 

@@ -1,4 +1,4 @@
-#include "UsbIpServer.h"
+#include "tools/sim/UsbIpServer.h"
 
 #include <algorithm>
 #include <cerrno>

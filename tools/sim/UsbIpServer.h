@@ -2,7 +2,7 @@
 // holds interrupt IN submits until the host unlinks them, and answers every unlink.
 #pragma once
 
-#include "UsbDevice.h"
+#include "tools/sim/UsbDevice.h"
 
 #include <atomic>
 #include <cstdint>

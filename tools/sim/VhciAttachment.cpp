@@ -1,4 +1,4 @@
-#include "VhciAttachment.h"
+#include "tools/sim/VhciAttachment.h"
 
 #include <cerrno>
 #include <chrono>

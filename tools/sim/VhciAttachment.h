@@ -3,8 +3,8 @@
 // other end is served from a thread of this process.
 #pragma once
 
-#include "UsbDevice.h"
-#include "UsbIpServer.h"
+#include "tools/sim/UsbDevice.h"
+#include "tools/sim/UsbIpServer.h"
 
 #include <condition_variable>
 #include <cstdint>

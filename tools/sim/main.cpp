@@ -1,7 +1,7 @@
 // ormelix-sim: the virtual Ormelix instrument as a real USB HID device, plugged into the kernel's
 // vhci-hcd until Ctrl-C.
-#include "UsbHidInstrument.h"
-#include "VhciAttachment.h"
+#include "tools/sim/UsbHidInstrument.h"
+#include "tools/sim/VhciAttachment.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The contract: what every platform's entries do, including on a device that has gone.
-#include "PlatformContract.h"
+#include "tests/hid/contract/PlatformContract.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // one platform with, where it can have them, a device the cases may query, read from and pull.
 #pragma once
 
-#include "HidPlatform.h"
+#include "hid/HidPlatform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The contract's target on the simulated platform: the device, and a second one that sends
 // input reports.
-#include "PlatformContract.h"
-#include "SimHidPlatform.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "tests/hid/contract/PlatformContract.h"
 
 #include <algorithm>
 #include <mutex>

@@ -1,5 +1,5 @@
-#include "Descriptors.h"
-#include "HidReportDescriptor.h"
+#include "hid/linux/HidReportDescriptor.h"
+#include "tests/hid/linux/Descriptors.h"
 
 #include <gtest/gtest.h>
 

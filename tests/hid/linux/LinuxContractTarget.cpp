@@ -1,11 +1,11 @@
 // The contract against the Linux entries, without the kernel: the device is a sysfs tree of the
 // test's own found through a stand-in libudev, the read device a socket standing in for a
 // hidraw node. Feature reports need the kernel's hidraw and run in the VM system test only.
-#include "../contract/PlatformContract.h"
-#include "Descriptors.h"
-#include "FakeSysfs.h"
-#include "LinuxHidInternal.h"
-#include "LinuxHidPlatform.h"
+#include "hid/linux/LinuxHidInternal.h"
+#include "hid/linux/LinuxHidPlatform.h"
+#include "tests/hid/contract/PlatformContract.h"
+#include "tests/hid/linux/Descriptors.h"
+#include "tests/hid/linux/FakeSysfs.h"
 
 #include <dlfcn.h>
 #include <sys/socket.h>

@@ -1,7 +1,7 @@
-#include "Descriptors.h"
-#include "FakeSysfs.h"
-#include "LinuxHidInternal.h"
-#include "LinuxHidPlatform.h"
+#include "hid/linux/LinuxHidInternal.h"
+#include "hid/linux/LinuxHidPlatform.h"
+#include "tests/hid/linux/Descriptors.h"
+#include "tests/hid/linux/FakeSysfs.h"
 
 #include <gtest/gtest.h>
 

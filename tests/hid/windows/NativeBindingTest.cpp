@@ -1,11 +1,11 @@
 // The real Windows binding: kernel32 through the platform table, SetupApi.dll and HID.dll
 // loaded and bound by name, the device object's file calls, and a controller over the machine's
 // own device-setup set. Under Wine the machine normally has no HID devices.
-#include "Hid.h"
-#include "JvHidControllerClass.h"
-#include "SetupApi.h"
-#include "WinHidEventLoop.h"
-#include "WindowsHidPlatform.h"
+#include "hid/Hid.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/SetupApi.h"
+#include "hid/windows/WinHidEventLoop.h"
+#include "hid/windows/WindowsHidPlatform.h"
 
 #include <gtest/gtest.h>
 

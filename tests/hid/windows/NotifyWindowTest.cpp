@@ -1,6 +1,6 @@
 // The controller's notification window on Windows: the first change posted to it, rescans on
 // the system's DBT_DEVNODES_CHANGED broadcast (simulated devices broadcast like real ones).
-#include "HidTestSupport.h"
+#include "tests/hid/HidTestSupport.h"
 
 #include <dbt.h>
 

@@ -1,5 +1,5 @@
 // Entry of the Windows test programs: the main thread is the GUI thread; no toolkit.
-#include "TestEventLoop.h"
+#include "tests/hid/TestEventLoop.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The Win32 event loop: posted calls run on the GUI thread, in order, also from nested loops.
-#include "WinHidEventLoop.h"
+#include "hid/windows/WinHidEventLoop.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // pipe standing in for the device's input reports, which exercises the system's own overlapped
 // read, alertable wait, cancel and close through the platform table. A pipe has no report
 // length and cannot be pulled like a device, so those two cases do not run either.
-#include "../contract/PlatformContract.h"
-#include "WindowsHidPlatform.h"
+#include "hid/windows/WindowsHidPlatform.h"
+#include "tests/hid/contract/PlatformContract.h"
 
 #include <atomic>
 #include <string>

@@ -1,14 +1,14 @@
 // ormelix-cli: its rows against the records the instrument served, its file under failure, the
 // whole process under signals, and its commands against the console's command button.
-#include "Cli.h"
-#include "Command.h"
-#include "Csv.h"
-#include "ProgramState.h"
-#include "Protocol.h"
-#include "RXSpin.h"
-#include "Recorder.h"
-#include "SimHidPlatform.h"
-#include "Unit1.h"
+#include "tools/cli/Cli.h"
+#include "app/Unit1.h"
+#include "hid/sim/SimHidPlatform.h"
+#include "instrument/Command.h"
+#include "instrument/Protocol.h"
+#include "tests/common/ProgramState.h"
+#include "tools/cli/Csv.h"
+#include "tools/cli/Recorder.h"
+#include "widgets/RXSpin.h"
 
 #include <QCheckBox>
 #include <QComboBox>

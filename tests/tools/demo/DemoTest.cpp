@@ -1,11 +1,11 @@
 // The console polling the bench's virtual instrument, driven tick by tick.
-#include "DecodePicture.h"
-#include "Demo.h"
-#include "JvHidControllerClass.h"
-#include "ProgramState.h"
-#include "RXSpin.h"
-#include "Unit1.h"
-#include "VirtualBench.h"
+#include "tools/demo/Demo.h"
+#include "app/Unit1.h"
+#include "hid/JvHidControllerClass.h"
+#include "tests/common/DecodePicture.h"
+#include "tests/common/ProgramState.h"
+#include "tools/demo/VirtualBench.h"
+#include "widgets/RXSpin.h"
 
 #include <QCheckBox>
 #include <QComboBox>

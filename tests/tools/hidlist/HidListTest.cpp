@@ -1,8 +1,8 @@
 // The HID listing on the simulated platform.
-#include "Hid.h"
-#include "HidList.h"
-#include "SetupApi.h"
-#include "SimHidPlatform.h"
+#include "tools/hidlist/HidList.h"
+#include "hid/Hid.h"
+#include "hid/SetupApi.h"
+#include "hid/sim/SimHidPlatform.h"
 
 #include <gtest/gtest.h>
 #include <ostream>

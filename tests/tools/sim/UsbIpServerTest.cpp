@@ -1,7 +1,7 @@
 // The USB/IP server and the instrument's USB device model, driven through a socketpair with
 // requests written out by hand, replies checked byte for byte.
-#include "UsbHidInstrument.h"
-#include "UsbIpServer.h"
+#include "tools/sim/UsbIpServer.h"
+#include "tools/sim/UsbHidInstrument.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Port choice, the errors a user sees, and what the attachment writes into the controller's
 // files, on a stand-in sysfs folder (the kernel side is the system test's).
-#include "UsbHidInstrument.h"
-#include "VhciAttachment.h"
+#include "tools/sim/VhciAttachment.h"
+#include "tools/sim/UsbHidInstrument.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // on the checking one.
 #pragma once
 
-#include "UsbHidInstrument.h"
+#include "tools/sim/UsbHidInstrument.h"
 
 #include <mutex>
 #include <vector>

@@ -2,9 +2,9 @@
 // records from the instrument that this process plugs into vhci-hcd and sends it a command; the
 // rows and the report are compared byte for byte with what the instrument handed out and took in.
 //   vm_cli_check ORMELIX_CLI
-#include "Recorder.h"
-#include "VhciAttachment.h"
-#include "VmCheck.h"
+#include "tests/tools/sim/vm/Recorder.h"
+#include "tests/tools/sim/vm/VmCheck.h"
+#include "tools/sim/VhciAttachment.h"
 
 #include <QFile>
 #include <QProcess>

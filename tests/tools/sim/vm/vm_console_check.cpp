@@ -1,14 +1,14 @@
 // Inside the virtual machine: the console window on the machine's own HID platform polls the
 // instrument that this process plugs into vhci-hcd, its commands reach the instrument byte for
 // byte, an unplug brings the idle window, and a new plug is polled once the box is ticked again.
-#include "Recorder.h"
-#include "VhciAttachment.h"
-#include "VmCheck.h"
+#include "tests/tools/sim/vm/Recorder.h"
+#include "tests/tools/sim/vm/VmCheck.h"
+#include "tools/sim/VhciAttachment.h"
 
-#include "HidPlatform.h"
-#include "JvHidControllerClass.h"
-#include "RXSpin.h"
-#include "Unit1.h"
+#include "app/Unit1.h"
+#include "hid/HidPlatform.h"
+#include "hid/JvHidControllerClass.h"
+#include "widgets/RXSpin.h"
 
 #include <QApplication>
 #include <QCheckBox>

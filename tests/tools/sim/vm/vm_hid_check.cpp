@@ -1,13 +1,13 @@
 // Inside the virtual machine: the HID layer on the machine's own platform finds the instrument
 // that this process plugs into vhci-hcd, exchanges feature reports with it byte for byte, and
 // follows an unplug and a new plug through the udev monitor.
-#include "Recorder.h"
-#include "VhciAttachment.h"
-#include "VmCheck.h"
+#include "tests/tools/sim/vm/Recorder.h"
+#include "tests/tools/sim/vm/VmCheck.h"
+#include "tools/sim/VhciAttachment.h"
 
-#include "HidPlatform.h"
-#include "JvHidControllerClass.h"
-#include "QtHidEventLoop.h"
+#include "hid/HidPlatform.h"
+#include "hid/JvHidControllerClass.h"
+#include "hid/qt/QtHidEventLoop.h"
 
 #include <QCoreApplication>
 
