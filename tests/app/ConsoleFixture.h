@@ -4,7 +4,7 @@
 
 #include "app/Unit1.h"
 #include "hid/JvHidControllerClass.h"
-#include "hid/sim/SimHidPlatform.h"
+#include "hid/sim/SimInstrument.h"
 #include "tests/common/ProgramState.h"
 #include "widgets/RXSpin.h"
 
@@ -33,19 +33,14 @@ struct ScriptedInstrument {
     int fetches = 0;
 };
 
-inline hidsim::SimDeviceSpec InstrumentSpec(std::shared_ptr<ScriptedInstrument> Instrument,
-                                            const std::string& Path = "/dev/hidraw0",
-                                            std::u16string Product = u"Ormelix",
-                                            std::u16string Vendor = u"Bramlo-kt") {
-    hidsim::SimDeviceSpec desc;
-    desc.Path = Path;
-    desc.VendorID = 0x16C0;
-    desc.ProductID = 0x05DF;
+inline hidsim::SimDeviceSpec
+InstrumentSpec(std::shared_ptr<ScriptedInstrument> Instrument,
+               const std::string& Path = "/dev/hidraw0",
+               std::u16string Product = instrument::ProductWide.data(),
+               std::u16string Vendor = instrument::ManufacturerWide.data()) {
+    hidsim::SimDeviceSpec desc = InstrumentIdentity(Path);
     desc.Manufacturer = std::move(Vendor);
     desc.Product = std::move(Product);
-    desc.FeatureReportByteLength = 255;
-    desc.UsagePage = 0xFF00;
-    desc.Usage = 1;
     desc.GetFeature = [Instrument](uint8_t* Report, uint32_t Length) {
         ++Instrument->fetches;
         for (uint32_t i = 1; i < Length && i <= ExchangeSize; ++i)

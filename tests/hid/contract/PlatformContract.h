@@ -4,6 +4,7 @@
 #pragma once
 
 #include "hid/HidPlatform.h"
+#include "instrument/Protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,14 @@
 // The device every target serves, where it serves one: the instrument's identity, and a
 // 254-byte feature report without report IDs.
 namespace contract {
-constexpr USHORT kVendorId = 0x16C0;
-constexpr USHORT kProductId = 0x05DF;
-constexpr USHORT kVersion = 0x0100;
-constexpr const char* kManufacturer = "Bramlo-kt";
-constexpr const char* kProduct = "Ormelix";
-constexpr USHORT kFeatureLength = 255; // with the report ID byte
-constexpr USHORT kUsagePage = 0xFF00;
-constexpr USHORT kUsage = 0x0001;
+constexpr USHORT kVendorId = instrument::VendorId;
+constexpr USHORT kProductId = instrument::ProductId;
+constexpr USHORT kVersion = instrument::VersionNumber;
+constexpr const char* kManufacturer = instrument::Manufacturer;
+constexpr const char* kProduct = instrument::Product;
+constexpr USHORT kFeatureLength = instrument::ReportSize; // with the report ID byte
+constexpr USHORT kUsagePage = instrument::UsagePage;
+constexpr USHORT kUsage = instrument::Usage;
 // The read device's input report: three data bytes without report ID.
 constexpr DWORD kInputLength = 4;
 } // namespace contract

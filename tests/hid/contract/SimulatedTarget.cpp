@@ -21,8 +21,8 @@ public:
         d.VendorID = kVendorId;
         d.ProductID = kProductId;
         d.VersionNumber = kVersion;
-        d.Manufacturer = u"Bramlo-kt";
-        d.Product = u"Ormelix";
+        d.Manufacturer = instrument::ManufacturerWide.data();
+        d.Product = instrument::ProductWide.data();
         d.FeatureReportByteLength = kFeatureLength;
         d.UsagePage = kUsagePage;
         d.Usage = kUsage;
