@@ -123,8 +123,8 @@ public:
                "descriptor holds at most 126 units";
     }
     std::string NoReads() override {
-        return "the USB/IP device classes hold interrupt IN transfers until they are unlinked "
-               "and have no way to send an input report";
+        return "no input-report source: the instrument's report descriptor declares no input "
+               "report, and the USB/IP server holds interrupt IN transfers until they are unlinked";
     }
     std::string DevicePath() override { return ThePlug().Node; }
     std::string MissingPath() override { return "/dev/hidraw250"; }
