@@ -41,6 +41,8 @@ public:
     virtual std::string NoFeatureReports() { return {}; }
     virtual std::string NoPull() { return {}; }         // a read device that can be pulled
     virtual std::string NoReportLength() { return {}; } // a read device with a report length
+    // SetProduct() below, with up to 254 units.
+    virtual std::string NoProductChange() { return {}; }
 
     // The device's path as the device-setup walk gives it.
     virtual std::string DevicePath() { return {}; }

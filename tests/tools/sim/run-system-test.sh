@@ -2,22 +2,22 @@
 # The system test: boots Debian's kernel under QEMU (TCG) with an initramfs of the simulator and
 # the check programs, and reads the CHECK lines that vm-init.sh prints on the serial console.
 #
-#   run-system-test.sh WORK_DIR ORMELIX_SIM VM_HID_CHECK VM_CONSOLE_CHECK [ORMELIX_HIDLIST
-#                      [ORMELIX_CLI VM_CLI_CHECK]]
+#   run-system-test.sh WORK_DIR ORMELIX_SIM VM_HID_CHECK VM_CONSOLE_CHECK VM_CONTRACT_CHECK
+#                      [ORMELIX_HIDLIST [ORMELIX_CLI VM_CLI_CHECK]]
 #
 # Exit status 0 when every check passed, 1 on any failure, missing check or time-out, and 77
 # (skipped) when this machine lacks QEMU, a kernel with its modules, busybox, cpio or udev.
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-if [ $# -lt 4 ]; then
-    echo "usage: $0 WORK_DIR ORMELIX_SIM VM_HID_CHECK VM_CONSOLE_CHECK [ORMELIX_HIDLIST [ORMELIX_CLI VM_CLI_CHECK]]" >&2
+if [ $# -lt 5 ]; then
+    echo "usage: $0 WORK_DIR ORMELIX_SIM VM_HID_CHECK VM_CONSOLE_CHECK VM_CONTRACT_CHECK [ORMELIX_HIDLIST [ORMELIX_CLI VM_CLI_CHECK]]" >&2
     exit 2
 fi
 work=$1
-programs=("$2" "$3" "$4")
+programs=("$2" "$3" "$4" "$5")
 # Optional programs (an empty argument stands for one not built).
-for p in "${@:5}"; do
+for p in "${@:6}"; do
     [ -n "$p" ] && [ -x "$p" ] && programs+=("$p")
 done
 timeout_s=${ORMELIX_VM_TIMEOUT:-240}
@@ -64,6 +64,7 @@ echo "the virtual machine ran $(($(date +%s) - start)) s (QEMU exit status $qemu
 
 expected=(vhci-loaded sim-attach hidlist sim-not-root sim-detach
           hid-arrival hid-identity hid-get-feature hid-set-feature hid-removal hid-rearrival
+          contract
           console-connect console-tick console-command console-unplug console-replug
           cli-record cli-send sim-not-loaded)
 # Only these may be skipped: tools that may not be built yet.

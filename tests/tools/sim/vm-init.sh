@@ -139,6 +139,16 @@ udevadm settle --timeout=10
 # --- the HID layer and the console, each with the simulator in-process -----------------------
 vm_hid_check || failed=1
 udevadm settle --timeout=10
+# The platform contract's cases, on the kernel's hidraw; the test program's output stays in /tmp.
+vm_contract_check >/tmp/contract.out 2>&1
+status=$?
+grep '^CHECK \|^contract: ' /tmp/contract.out
+if [ $status -ne 0 ]; then
+    failed=1
+    grep -B2 -A8 'Failure' /tmp/contract.out | head -n 60
+fi
+grep -q '^CHECK contract ' /tmp/contract.out || check contract FAIL "exit status $status, no summary"
+udevadm settle --timeout=10
 vm_console_check 2>/tmp/console.err || { failed=1; tail -5 /tmp/console.err; }
 udevadm settle --timeout=10
 if command -v ormelix-cli >/dev/null && command -v vm_cli_check >/dev/null; then

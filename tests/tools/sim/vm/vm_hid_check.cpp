@@ -8,6 +8,7 @@
 #include "hid/HidPlatform.h"
 #include "hid/JvHidControllerClass.h"
 #include "hid/qt/QtHidEventLoop.h"
+#include "instrument/Protocol.h"
 
 #include <QCoreApplication>
 
@@ -18,7 +19,8 @@
 namespace {
 
 bool IsInstrument(TJvHidDevice* Dev) {
-    return Dev->ProductName() == u"Ormelix" && Dev->VendorName() == u"Bramlo-kt";
+    return Dev->ProductName() == instrument::ProductWide.data() &&
+           Dev->VendorName() == instrument::ManufacturerWide.data();
 }
 
 // What the controller's handlers saw of the instrument.
