@@ -1,4 +1,5 @@
 #include "tests/app/ConsoleFixture.h"
+#include <ostream>
 
 namespace {
 
@@ -93,6 +94,12 @@ struct NameCase {
     const char16_t* vendor;
     bool taken;
 };
+
+// Names the case in test listings.
+void PrintTo(const NameCase& P, std::ostream* Os) {
+    *Os << "'" << QString::fromStdU16String(P.product).toStdString() << "' by '"
+        << QString::fromStdU16String(P.vendor).toStdString() << "'";
+}
 
 class MatchTest : public ConsoleTest, public ::testing::WithParamInterface<NameCase> {};
 
@@ -193,6 +200,11 @@ struct CommandCase {
     uint8_t code;
     int selectedAfter;
 };
+
+// Names the case in test listings.
+void PrintTo(const CommandCase& P, std::ostream* Os) {
+    *Os << "item " << P.item << " code " << int(P.code);
+}
 
 class CommandTest : public ConsoleTest, public ::testing::WithParamInterface<CommandCase> {};
 

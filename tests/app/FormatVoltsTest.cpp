@@ -3,6 +3,8 @@
 
 #include <clocale>
 #include <gtest/gtest.h>
+#include <iomanip>
+#include <ostream>
 
 namespace {
 
@@ -11,6 +13,11 @@ struct VoltsCase {
     int decimals;
     const char* text;
 };
+
+// Names the case in test listings.
+void PrintTo(const VoltsCase& P, std::ostream* Os) {
+    *Os << P.text << " from " << std::setprecision(21) << P.volts << " to " << P.decimals;
+}
 
 class FormatVoltsTest : public ::testing::TestWithParam<VoltsCase> {};
 

@@ -1,5 +1,6 @@
 #include "tests/app/ConsoleFixture.h"
 #include "tests/common/CommaLocale.h"
+#include <ostream>
 
 namespace {
 
@@ -29,6 +30,11 @@ struct GridCase {
     std::vector<int> rows; // 4, 3, 2 and 1 volts
     int labelTop;
 };
+
+// Names the case in test listings.
+void PrintTo(const GridCase& P, std::ostream* Os) {
+    *Os << "scale " << P.scale;
+}
 
 class GridTest : public PlotTest, public ::testing::WithParamInterface<GridCase> {};
 
@@ -167,6 +173,11 @@ struct CursorCase {
     int pos;
     bool shown;
 };
+
+// Names the case in test listings.
+void PrintTo(const CursorCase& P, std::ostream* Os) {
+    *Os << "cursor " << P.pos;
+}
 
 class CursorLabelTest : public PlotTest, public ::testing::WithParamInterface<CursorCase> {};
 

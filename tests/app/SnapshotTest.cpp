@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #ifndef _WIN32
+#include <ostream>
 #include <unistd.h>
 #endif
 
@@ -63,6 +64,12 @@ struct TriggerCase {
     std::vector<int> picturesAfter; // pictures in the folder after each tick
     bool armedAtEnd;
 };
+
+// Names the case in test listings.
+void PrintTo(const TriggerCase& P, std::ostream* Os) {
+    *Os << "cursor";
+    for (int c : P.cursors) *Os << ' ' << c;
+}
 
 class TriggerTest : public SnapshotTest, public ::testing::WithParamInterface<TriggerCase> {};
 
@@ -131,6 +138,11 @@ struct PlaceCase {
     bool programFolderWritable;
     const char* series; // where the series goes, under the temporary folder
 };
+
+// Names the case in test listings.
+void PrintTo(const PlaceCase& P, std::ostream* Os) {
+    *Os << P.name;
+}
 
 class SeriesPlaceTest : public SnapshotTest, public ::testing::WithParamInterface<PlaceCase> {};
 

@@ -14,6 +14,7 @@ extern "C" {
 #include <jpeglib.h>
 // after jpeglib.h
 #include <jerror.h>
+#include <ostream>
 }
 
 namespace {
@@ -78,6 +79,11 @@ struct ColourCase {
     QImage::Format Format;
 };
 
+// Names the case in test listings.
+void PrintTo(const ColourCase& P, std::ostream* Os) {
+    *Os << P.Colour.name().toStdString() << " format " << static_cast<int>(P.Format);
+}
+
 class ColourTest : public ::testing::TestWithParam<ColourCase> {};
 
 TEST_P(ColourTest, DecodesAsTheBitmapColour) {
@@ -109,6 +115,12 @@ struct KindCase {
     bool Progressive;
     int Components;
 };
+
+// Names the case in test listings.
+void PrintTo(const KindCase& P, std::ostream* Os) {
+    *Os << (P.Gray ? "gray" : "colour") << (P.Progressive ? " progressive " : " baseline ")
+        << P.Components;
+}
 
 class FileKindTest : public ::testing::TestWithParam<KindCase> {};
 

@@ -12,6 +12,7 @@ extern "C" {
 #include <jpeglib.h>
 // after jpeglib.h
 #include <jerror.h>
+#include <ostream>
 }
 
 namespace {
@@ -206,6 +207,11 @@ struct BrokenCase {
     bool FailsAtLoad = true;
     int Code = 0;
 };
+
+// Names the case in test listings.
+void PrintTo(const BrokenCase& P, std::ostream* Os) {
+    *Os << P.Name;
+}
 
 class BrokenFileTest : public ::testing::TestWithParam<BrokenCase> {};
 

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <ostream>
 #include <sys/mount.h>
 #endif
 
@@ -186,6 +187,11 @@ struct WriterCase {
     ssize_t FailWith;
     int Errno;
 };
+
+// Names the case in test listings.
+void PrintTo(const WriterCase& P, std::ostream* Os) {
+    *Os << P.Name;
+}
 
 class WriterTest : public SaveToFileTest, public ::testing::WithParamInterface<WriterCase> {};
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace {
 
@@ -80,6 +81,11 @@ struct CommandCase {
     uint8_t code;
     bool os1, os2;
 };
+
+// Names the case in test listings.
+void PrintTo(const CommandCase& P, std::ostream* Os) {
+    *Os << "code " << int(P.code);
+}
 
 class InstrumentCommandTest : public ::testing::TestWithParam<CommandCase> {};
 

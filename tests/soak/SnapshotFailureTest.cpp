@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <cerrno>
 #include <cstring>
+#include <ostream>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -59,6 +60,11 @@ struct Unwritable {
     QString (*make)(const QString& Root);
     bool needsUnprivileged;
 };
+
+// Names the case in test listings.
+void PrintTo(const Unwritable& P, std::ostream* Os) {
+    *Os << P.name;
+}
 
 QString BelowARegularFile(const QString& Root) {
     QFile f(Root + "/not-a-folder");

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <ostream>
 
 using namespace rxnum;
 
@@ -15,6 +16,11 @@ struct FloatCase {
     bool Ok;
     long double Expected;
 };
+
+// Names the case in test listings.
+void PrintTo(const FloatCase& P, std::ostream* Os) {
+    *Os << '"' << P.Text << "\" with '" << P.Separator << "'";
+}
 
 class TextToFloatTest : public ::testing::TestWithParam<FloatCase> {};
 
@@ -65,6 +71,11 @@ struct IntCase {
     bool Ok;
     int32_t Expected;
 };
+
+// Names the case in test listings.
+void PrintTo(const IntCase& P, std::ostream* Os) {
+    *Os << '"' << P.Text << '"';
+}
 
 class TextToIntTest : public ::testing::TestWithParam<IntCase> {};
 
@@ -137,6 +148,11 @@ struct FixedCase {
     const char* Separator;
     const char* Expected;
 };
+
+// Names the case in test listings.
+void PrintTo(const FixedCase& P, std::ostream* Os) {
+    *Os << P.Expected;
+}
 
 class FormatFixedTest : public ::testing::TestWithParam<FixedCase> {};
 

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
 
 namespace {
@@ -13,6 +14,11 @@ struct HalfCase {
     double X, Y;
     TSpinButtonState Expected;
 };
+
+// Names the case in test listings.
+void PrintTo(const HalfCase& P, std::ostream* Os) {
+    *Os << "at " << P.X << ',' << P.Y;
+}
 
 class SpinButtonHalf : public ::testing::TestWithParam<HalfCase> {};
 

@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QVBoxLayout>
 #include <memory>
+#include <ostream>
 
 namespace {
 
@@ -49,6 +50,11 @@ struct WriteCase {
     long double Written;
     const char* Shown;
 };
+
+// Names the case in test listings.
+void PrintTo(const WriteCase& P, std::ostream* Os) {
+    *Os << P.Shown << " from " << P.Written << " field " << static_cast<int>(P.Kind);
+}
 
 class SpinEditWrite : public ::testing::TestWithParam<WriteCase> {};
 
@@ -106,6 +112,11 @@ struct ReadCase {
     const char* Text;
     long double Read;
 };
+
+// Names the case in test listings.
+void PrintTo(const ReadCase& P, std::ostream* Os) {
+    *Os << '"' << P.Text << "\" field " << static_cast<int>(P.Kind);
+}
 
 class SpinEditRead : public ::testing::TestWithParam<ReadCase> {};
 
@@ -210,6 +221,12 @@ struct KeyCase {
     bool EditorEnabled;
     bool Accepted;
 };
+
+// Names the case in test listings.
+void PrintTo(const KeyCase& P, std::ostream* Os) {
+    *Os << '"' << P.Text << "\" key " << static_cast<int>(P.Key) << " type "
+        << static_cast<int>(P.Type) << (P.EditorEnabled ? "" : " read-only");
+}
 
 class SpinEditKeyFilter : public ::testing::TestWithParam<KeyCase> {};
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 
 using hidlinux::ParseReportDescriptor;
@@ -25,6 +26,11 @@ struct DescriptorCase {
     uint32_t Collections;
     bool Truncated;
 };
+
+// Names the case in test listings.
+void PrintTo(const DescriptorCase& P, std::ostream* Os) {
+    *Os << P.Name;
+}
 
 const DescriptorCase kCases[] = {
     {"Instrument", &descriptors::kInstrument, 0, 0, 254, false, 0xFF00, 1, 1, false},

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -196,6 +197,11 @@ struct DescriptorCase {
     Bytes Reply; // empty: stalled
 };
 
+// Names the case in test listings.
+void PrintTo(const DescriptorCase& P, std::ostream* Os) {
+    *Os << P.Name;
+}
+
 class DescriptorTest : public ServerTest, public ::testing::WithParamInterface<DescriptorCase> {};
 
 TEST_P(DescriptorTest, AnswersOrStalls) {
@@ -291,6 +297,11 @@ struct ReportCase {
     uint16_t Length;
 };
 
+// Names the case in test listings.
+void PrintTo(const ReportCase& P, std::ostream* Os) {
+    *Os << P.Name;
+}
+
 class RefusedReportTest : public ServerTest, public ::testing::WithParamInterface<ReportCase> {};
 
 // Reports the instrument does not have are stalled and never reach it.
@@ -371,6 +382,11 @@ struct MalformedCase {
     const char* Name;
     Bytes Stream; // written, then the connection is closed
 };
+
+// Names the case in test listings.
+void PrintTo(const MalformedCase& P, std::ostream* Os) {
+    *Os << P.Name;
+}
 
 class MalformedTest : public ServerTest, public ::testing::WithParamInterface<MalformedCase> {};
 
