@@ -1,5 +1,6 @@
 // The contract: what every platform's entries do, including on a device that has gone.
 #include "tests/hid/contract/PlatformContract.h"
+#include "tests/hid/CompletionRecorder.h"
 
 #include <algorithm>
 #include <array>
@@ -288,18 +289,9 @@ TEST_P(PlatformContract, FeatureReportsTravelWholeBothWays) {
 
 // --- overlapped reads
 
-struct Completion {
-    int Calls = 0;
-    DWORD Error = 0xFFFF;
-    DWORD Count = 0xFFFF;
-};
-thread_local Completion tDone;
-
-void WINAPI Record(DWORD Error, DWORD Count, OVERLAPPED*) {
-    ++tDone.Calls;
-    tDone.Error = Error;
-    tDone.Count = Count;
-}
+using hidtest::Completion;
+using hidtest::Record;
+using hidtest::tDone;
 
 class Reader {
 public:

@@ -1,5 +1,6 @@
 #include "hid/linux/LinuxHidInternal.h"
 #include "hid/linux/LinuxHidPlatform.h"
+#include "tests/hid/CompletionRecorder.h"
 #include "tests/hid/linux/Descriptors.h"
 #include "tests/hid/linux/FakeSysfs.h"
 
@@ -455,18 +456,9 @@ INSTANTIATE_TEST_SUITE_P(Files, FakeSysfsOpen, testing::ValuesIn(kOpenCases),
 // (What every platform's reads do is the platform contract's, tests/hid/contract; here what is
 // the Linux entries' own.)
 
-struct Completion {
-    int Calls = 0;
-    DWORD Error = 0xFFFF;
-    DWORD Count = 0xFFFF;
-};
-thread_local Completion tDone;
-
-void WINAPI Record(DWORD Error, DWORD Count, OVERLAPPED*) {
-    ++tDone.Calls;
-    tDone.Error = Error;
-    tDone.Count = Count;
-}
+using hidtest::Completion;
+using hidtest::Record;
+using hidtest::tDone;
 
 class Reads : public testing::Test {
 protected:
