@@ -2,8 +2,10 @@
 # Windows check: cross-builds the HID layer, its tests and the HID diagnostic tool with Debian's
 # MinGW-w64 (64-bit, and 32-bit where the compiler is there) and runs the tests under Wine,
 # headless (no display, a fresh Wine prefix inside each build folder). The 64-bit build also
-# builds the console and the demo against the Windows toolkit (static Qt and libjpeg), when
-# ../shared/toolchains/ beside the clone has it (ORMELIX_WINDOWS_TOOLKIT names another archive).
+# builds the console, the demo and the installer against the Windows toolkit (static Qt and
+# libjpeg) when one is found: ORMELIX_WINDOWS_TOOLKIT (a tarball or an unpacked prefix), then
+# ../shared/toolchains/ beside the clone, then the cache tools/windows/build-toolkit.sh fills
+# (~/.cache/ormelix). It warns when the toolkit was not made by this tree's recipe.
 #
 #   tools/windows-check.sh
 #
@@ -88,19 +90,16 @@ stop_prefix() { # prefix
 FAILED=0
 SUMMARY=()
 
-TOOLKIT=${ORMELIX_WINDOWS_TOOLKIT:-$ROOT/../shared/toolchains/qt6.4.2-libjpeg62-mingw-w64-x86_64-static.tar.xz}
+. "$ROOT/tools/windows/toolkit.sh"
+TOOLKIT=$(toolkit_find)
 
 # Unpacks the toolkit into the build folder (again only when the archive changed); prints the
-# CMake arguments that configure against it, nothing when it is not there.
+# CMake arguments that configure against it, nothing when there is none.
 toolkit_args() { # build folder
-    local dir=$1 prefix=$1/windows-toolkit stamp
-    [[ -f $TOOLKIT ]] || return 0
-    stamp=$(stat -c '%s %Y' "$TOOLKIT")
-    if [[ ! -f $prefix/.unpacked || $(cat "$prefix/.unpacked") != "$stamp" ]]; then
-        rm -rf "$prefix" && mkdir -p "$prefix"
-        tar -C "$prefix" -xJf "$TOOLKIT" || return 1
-        say "$stamp" >"$prefix/.unpacked"
-    fi
+    local prefix
+    [[ -n $TOOLKIT ]] || return 0
+    prefix=$(toolkit_unpack "$TOOLKIT" "$1/windows-toolkit") || return 1
+    toolkit_check_manifest "$prefix" >&2
     say "-DCMAKE_TOOLCHAIN_FILE=$prefix/lib/cmake/Qt6/qt.toolchain.cmake"
     say "-DQT_CHAINLOAD_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-$2.cmake"
     # No debug information: it would make the static programs ten times larger.
@@ -125,8 +124,11 @@ check_installer() { # build folder, loader
     local problems=()
     "$loader" "$setup" /S >/dev/null 2>&1 || problems+=("install exit $?")
     "$server" -w
-    for f in "$folder/ormelix.exe" "$folder/ormelix-demo.exe" "$folder/uninstall.exe" \
-        "$menu/Ormelix Console.lnk" "$menu/Ormelix Demo.lnk"; do
+    local expected=("$folder/ormelix.exe" "$folder/ormelix-demo.exe" "$folder/ormelix-hidlist.exe"
+        "$folder/uninstall.exe" "$menu/Ormelix Console.lnk" "$menu/Ormelix Demo.lnk"
+        "$menu/Ormelix Command Prompt.lnk")
+    [[ -f $dir/cli/ormelix-cli.exe ]] && expected+=("$folder/ormelix-cli.exe")
+    for f in "${expected[@]}"; do
         [[ -f $f ]] || problems+=("missing after install: ${f#"$drive"/}")
     done
     local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ormelix'
@@ -174,7 +176,7 @@ check_arch() { # arch
             install_missing qt6-base-dev ||
                 SUMMARY+=("widgets: without Qt Test's headers only the number tests are built")
         else
-            SUMMARY+=("console: skipped: the Windows toolkit is not in ../shared/toolchains")
+            SUMMARY+=("console: skipped: no Windows toolkit (tools/windows/build-toolkit.sh makes one)")
         fi
     fi
     # A cache made with another toolchain (the toolkit came or went) cannot be reused.

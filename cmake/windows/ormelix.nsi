@@ -1,5 +1,6 @@
 ; Installer of the console for 64-bit Windows. Built by the "installer" target of cmake/windows:
 ;   makensis -DVERSION=<version> -DPROGRAM=<ormelix.exe> -DDEMO=<ormelix-demo.exe>
+;            -DHIDLIST=<ormelix-hidlist.exe> [-DCLI=<ormelix-cli.exe>]
 ;            -DOUTFILE=<ormelix-setup-version.exe> ormelix.nsi
 ; "/S" installs and uninstalls without asking. A 64-bit installer: it needs no 32-bit support
 ; (WoW64) on the machine, nor in Wine.
@@ -41,6 +42,10 @@ Section "Console"
   SetOutPath "$INSTDIR"
   File "/oname=ormelix.exe" "${PROGRAM}"
   File "/oname=ormelix-demo.exe" "${DEMO}"
+  File "/oname=ormelix-hidlist.exe" "${HIDLIST}"
+!ifdef CLI
+  File "/oname=ormelix-cli.exe" "${CLI}"
+!endif
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; For every user: the console is a machine's tool, not one person's.
@@ -48,6 +53,9 @@ Section "Console"
   CreateDirectory "$SMPROGRAMS\Ormelix"
   CreateShortcut "$SMPROGRAMS\Ormelix\Ormelix Console.lnk" "$INSTDIR\ormelix.exe"
   CreateShortcut "$SMPROGRAMS\Ormelix\Ormelix Demo.lnk" "$INSTDIR\ormelix-demo.exe"
+  ; The command-line tools are run from a prompt; the shortcut's start folder is the out path.
+  CreateShortcut "$SMPROGRAMS\Ormelix\Ormelix Command Prompt.lnk" "$SYSDIR\cmd.exe" \
+    '/k echo Ormelix command-line tools: ormelix-cli --help, ormelix-hidlist'
   CreateShortcut "$SMPROGRAMS\Ormelix\Uninstall.lnk" "$INSTDIR\uninstall.exe"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${NAME}"
@@ -65,11 +73,14 @@ Section "Uninstall"
   SetShellVarContext all
   Delete "$SMPROGRAMS\Ormelix\Ormelix Console.lnk"
   Delete "$SMPROGRAMS\Ormelix\Ormelix Demo.lnk"
+  Delete "$SMPROGRAMS\Ormelix\Ormelix Command Prompt.lnk"
   Delete "$SMPROGRAMS\Ormelix\Uninstall.lnk"
   RMDir "$SMPROGRAMS\Ormelix"
 
   Delete "$INSTDIR\ormelix.exe"
   Delete "$INSTDIR\ormelix-demo.exe"
+  Delete "$INSTDIR\ormelix-hidlist.exe"
+  Delete "$INSTDIR\ormelix-cli.exe"
   Delete "$INSTDIR\uninstall.exe"
   ; Not /r: snapshot series a user kept in the folder stay.
   RMDir "$INSTDIR"
