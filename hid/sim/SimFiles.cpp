@@ -45,6 +45,9 @@ HANDLE WINAPI SimCreateFileA(LPCSTR FileName, DWORD DesiredAccess, DWORD, void*,
     else if (device->Desc.Access == SimAccess::QueryOnly &&
              (DesiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0)
         error = ERROR_ACCESS_DENIED;
+    else if (device->Desc.Access == SimAccess::Held &&
+             (DesiredAccess & (GENERIC_READ | GENERIC_WRITE)) != 0)
+        error = ERROR_SHARING_VIOLATION;
     s->OpenLog.push_back({path, DesiredAccess, FlagsAndAttributes, error == ERROR_SUCCESS});
     if (error != ERROR_SUCCESS) return Fail(error, INVALID_HANDLE_VALUE);
     uintptr_t id = s->NewId();

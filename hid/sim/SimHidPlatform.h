@@ -25,6 +25,7 @@ enum class SimAccess {
     ReadWrite, // opens with any access
     QueryOnly, // opens only with access 0 (no read, no write)
     None,      // cannot be opened at all
+    Held,      // opens only with access 0: another program holds it (a sharing violation)
 };
 
 // Feature-report handlers. Get fills the caller's buffer (byte 0 already holds the requested

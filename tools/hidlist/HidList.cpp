@@ -127,6 +127,8 @@ std::string ErrorText(DWORD Error) {
         return "no such device";
     case ERROR_DEVICE_NOT_CONNECTED:
         return "device not connected";
+    case ERROR_SHARING_VIOLATION:
+        return "in use by another program";
     default:
         return "error " + std::to_string(Error);
     }
@@ -157,6 +159,7 @@ HidInterfaceRow UnlistedRow(const SetupEntry& Entry) {
     if (!Entry.Info->Manufacturer.empty()) row.Manufacturer = Entry.Info->Manufacturer;
     if (!Entry.Info->DeviceDescription.empty()) row.Product = Entry.Info->DeviceDescription;
     const DWORD error = ReadWriteOpenError(Entry.Path);
+    row.OpenError = error;
     if (error == ERROR_SUCCESS) {
         row.Access = HidAccess::ReadWrite;
     } else if (OpensForQueries(Entry.Path)) {
@@ -176,9 +179,10 @@ HidInterfaceRow ListedRow(const ListedDevice& Device) {
     row.Manufacturer = Utf8FromUtf16(Device.Manufacturer);
     row.Product = Utf8FromUtf16(Device.Product);
     row.Access = Device.Access;
-    if (Device.Access == HidAccess::QueryOnly)
-        row.Note = "read-write open refused: " + ErrorText(ReadWriteOpenError(Device.Path));
-    else if (Device.Access == HidAccess::None)
+    if (Device.Access == HidAccess::QueryOnly) {
+        row.OpenError = ReadWriteOpenError(Device.Path);
+        row.Note = "read-write open refused: " + ErrorText(row.OpenError);
+    } else if (Device.Access == HidAccess::None)
         row.Note = "gone while listed";
     return row;
 }
@@ -349,6 +353,24 @@ void PrintHidListing(const HidListing& Listing, std::ostream& Out) {
     }
 }
 
+namespace {
+
+// What the user can do about a refused read-write open of the instrument.
+std::string ReadWriteHint(uint32_t Error) {
+    if (Error == ERROR_SHARING_VIOLATION)
+        return "another program holds it open; close that program (a second console, the maker's "
+               "tool) and try again";
+#ifdef _WIN32
+    // Windows needs no driver and lets every user open a HID device that is not a keyboard or
+    // mouse: a refusal is the device's state, not a permission.
+    return ErrorText(Error) + "; unplug it and plug it in again (it needs no driver on Windows)";
+#else
+    return "install the udev rule 70-ormelix.rules and plug it in again (see README)";
+#endif
+}
+
+} // namespace
+
 int ListHidInterfaces(std::ostream& Out, std::ostream& Err) {
     const HidListing listing = CollectHidInterfaces();
     if (!listing.Error.empty()) {
@@ -362,8 +384,8 @@ int ListHidInterfaces(std::ostream& Out, std::ostream& Err) {
         found = true;
         if (r.Access != HidAccess::ReadWrite)
             Err << "ormelix-hidlist: " << r.Path
-                << " is the instrument but does not open read-write: install the udev rule "
-                   "70-ormelix.rules and plug it in again (see README)\n";
+                << " is the instrument but does not open read-write: " << ReadWriteHint(r.OpenError)
+                << '\n';
         else if (!r.Listed)
             Err << "ormelix-hidlist: " << r.Path
                 << " is the instrument but cannot be identified: plug it in again\n";

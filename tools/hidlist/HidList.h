@@ -22,6 +22,8 @@ struct HidInterfaceRow {
     bool Listed = false;
     // Why it is not fully usable, or empty.
     std::string Note;
+    // The platform's error of the read-write open, when it was refused.
+    uint32_t OpenError = 0;
 };
 
 struct HidListing {

@@ -114,6 +114,7 @@ TEST_F(HidListTest, OneRowPerInterfaceWithAccessAndMatch) {
     sim.Plug(Device("/dev/hidraw8", u"Bramlo-kt", u"Ormelix2"));
     SimDeviceSpec hidden = Device("/dev/hidraw9", u"Acme", u"Hidden");
     hidden.DetailReadable = false;
+    sim.Plug(Device("/dev/hidraw10", u"Bramlo-kt", u"Ormelix", SimAccess::Held));
     sim.Plug(hidden);
 
     ASSERT_EQ(Run(), 0) << err.str();
@@ -130,6 +131,8 @@ TEST_F(HidListTest, OneRowPerInterfaceWithAccessAndMatch) {
         {"/dev/hidraw6", "16c0", "05df", "read-write", "no", "\"Bramlo-kt \"", "\"Ormelix\"", ""},
         {"/dev/hidraw7", "16c0", "05df", "read-write", "no", "\"bramlo-kt\"", "\"Ormelix\"", ""},
         {"/dev/hidraw8", "16c0", "05df", "read-write", "no", "\"Bramlo-kt\"", "\"Ormelix2\"", ""},
+        {"/dev/hidraw10", "16c0", "05df", "query-only", "yes", "\"Bramlo-kt\"", "\"Ormelix\"",
+         "read-write open refused: in use by another program"},
         {"-", "-", "-", "none", "?", "-", "-", "interface detail cannot be read"},
     };
     const std::vector<std::string> lines = Lines(out.str());
@@ -155,12 +158,17 @@ TEST_F(HidListTest, OneRowPerInterfaceWithAccessAndMatch) {
 
     // The instruments that cannot be opened read-write get a hint each; the good one none.
     const std::string hints = err.str();
-    EXPECT_EQ(Lines(hints).size(), 2u) << hints;
+    EXPECT_EQ(Lines(hints).size(), 3u) << hints;
     EXPECT_NE(hints.find("ormelix-hidlist: /dev/hidraw2 is the instrument but does not open "
                          "read-write: install the udev rule 70-ormelix.rules"),
               std::string::npos)
         << hints;
     EXPECT_NE(hints.find("/dev/hidraw3 is the instrument"), std::string::npos) << hints;
+    // Held by another program: closing that program helps, a udev rule would not.
+    EXPECT_NE(hints.find("/dev/hidraw10 is the instrument but does not open read-write: another "
+                         "program holds it open"),
+              std::string::npos)
+        << hints;
     // Opening was only tried, never held: no report was exchanged with any device.
     EXPECT_TRUE(sim.FeatureTransfers().empty());
 }
