@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/Plot.h"
 #include "app/SeriesFolder.h"
 #include "hid/JvHidControllerClass.h"
 #include "hid/qt/QtHidEventLoop.h"
@@ -45,9 +46,6 @@ const char* const NotFoundCaption = "Устройство не обнаруже�
 
 namespace {
 
-constexpr int PlotWidth = 476;
-constexpr int PlotHeight = 255;
-
 // Drop-down rows of a fixed 16-pixel height, drawn the default way.
 class FixedRowDelegate : public QStyledItemDelegate {
 public:
@@ -63,33 +61,6 @@ void SetFontColor(QLabel* Label, TColor Color) {
     Label->setPalette(pal);
 }
 
-// Integer division that fails on zero the way the numeric runtime does, instead of trapping.
-int32_t CheckedDiv(int32_t A, int32_t B) {
-    if (B == 0) throw std::domain_error("Division by zero");
-    return A / B;
-}
-
-// A level typed far beyond the field's range (it clamps only on leaving) is held this many rows
-// off the plot: nothing of it shows either way, and the row, the label's top and Qt's own
-// geometry (kept within 2^24) all stay far from overflow.
-constexpr long double kFarRows = 1 << 24;
-
-// Row of a level of Volts volts.
-int32_t LevelRow(long double Volts) {
-    const long double quotient = instrument::LevelBytes(Volts, ScaleDivisor);
-    if (!std::isfinite(quotient)) throw std::domain_error("Invalid floating point operation");
-    return 255 - static_cast<int32_t>(std::clamp(std::trunc(quotient), -kFarRows, kFarRows));
-}
-
-long double ByteVolts(uint8_t Value) {
-    if (ScaleDivisor == 0) throw std::domain_error("Division by zero");
-    return instrument::ByteVolts(Value, ScaleDivisor);
-}
-
-QString WithUnit(long double Volts, int Decimals) {
-    return FormatVolts(Volts, Decimals) + QStringLiteral(" В");
-}
-
 // A plot label centred on a row of the plot.
 void ShowAtRow(QLabel* Label, int32_t Row, const QString& Text) {
     Label->move(Label->x(), Row - Label->height() / 2);
@@ -97,58 +68,6 @@ void ShowAtRow(QLabel* Label, int32_t Row, const QString& Text) {
 }
 
 } // namespace
-
-QString FormatVolts(long double Volts, int Decimals) {
-    // Round on the 18 significant digits the extended format carries, halves away from zero.
-    char digits[64];
-    std::snprintf(digits, sizeof digits, "%.17Le", Volts);
-    const bool negative = digits[0] == '-';
-    const char* p = digits + (negative ? 1 : 0);
-    std::string mantissa;
-    // The separator snprintf writes is the locale's; only the digits matter here.
-    for (; *p && *p != 'e'; ++p)
-        if (*p >= '0' && *p <= '9') mantissa += *p;
-    const int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
-    // mantissa holds d0 d1 ... d17 with the value d0.d1d2... × 10^exponent.
-    const int pointAt = exponent + 1;    // digits before the decimal point
-    const int keep = pointAt + Decimals; // digits kept
-    // kept stands for the value scaled by 10^Decimals, as an integer string: the digits kept,
-    // padded with zeros, and "0" when nothing is kept. Built in place: GCC 12 at -O3 sees a false
-    // overlap in assignments of literals to it.
-    std::string kept(static_cast<size_t>(std::max(keep, 1)), '0');
-    const size_t available = mantissa.size();
-    if (keep > 0) mantissa.copy(kept.data(), std::min(static_cast<size_t>(keep), available));
-    const bool roundUp =
-        keep >= 0 && static_cast<size_t>(keep) < available && mantissa[keep] >= '5';
-    if (roundUp) {
-        int i = static_cast<int>(kept.size()) - 1;
-        for (; i >= 0; --i) {
-            if (kept[i] == '9') {
-                kept[i] = '0';
-            } else {
-                ++kept[i];
-                break;
-            }
-        }
-        if (i < 0) kept.insert(kept.begin(), '1');
-    }
-    while (static_cast<int>(kept.size()) < Decimals + 1) kept.insert(kept.begin(), '0');
-    std::string intPart = kept.substr(0, kept.size() - Decimals);
-    const std::string fracPart = kept.substr(kept.size() - Decimals);
-    const size_t nz = intPart.find_first_not_of('0');
-    intPart = nz == std::string::npos ? "0" : intPart.substr(nz);
-    const bool isZero = intPart == "0" && fracPart.find_first_not_of('0') == std::string::npos;
-
-    const char* sep = std::localeconv()->decimal_point;
-    QString text;
-    if (negative && !isZero) text += QLatin1Char('-');
-    text += QString::fromStdString(intPart);
-    if (Decimals > 0) {
-        text += (sep && *sep) ? QString::fromLocal8Bit(sep) : QStringLiteral(".");
-        text += QString::fromStdString(fracPart);
-    }
-    return text;
-}
 
 TOrmelix_Control_Form::TOrmelix_Control_Form(QWidget* Parent)
     : QWidget(Parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -411,84 +330,38 @@ void TOrmelix_Control_Form::GoButtonClick(QObject*) {
 }
 
 void TOrmelix_Control_Form::drawPlot() {
-    TCanvas* c = Image->Canvas();
-    auto& pen = c->pen();
-
-    pen.Style = TPenStyle::psSolid;
-    pen.Color = clWhite;
-    c->FillRect(0, 0, Image->width(), Image->height());
+    // The plot's labels are the window's own: placed where the drawing says.
+    struct FormLabels : PlotLabelSink {
+        TOrmelix_Control_Form& f;
+        explicit FormLabels(TOrmelix_Control_Form& Form) : f(Form) {}
+        void ScaleMarks(int32_t Row) override {
+            f.Label_40->move(f.Label_40->x(), Row + f.Label_40->height() / 2);
+            f.Label_41->move(f.Label_41->x(), f.Label_40->y());
+        }
+        void Marker(int Index, int32_t Row, const QString& Text) override {
+            ShowAtRow(Index == 0 ? f.Label_mark1 : f.Label_mark2, Row, Text);
+        }
+        void Cursor(int32_t Left, const QString& Text) override {
+            f.Pos_Label->setText(Text);
+            f.Pos_Label->move(Left, f.Pos_Label->y());
+        }
+        void UnderCursor(int Index, std::optional<int32_t> Row, const QString& Text) override {
+            QLabel* label = Index == 0 ? f.sig_Label1 : f.sig_Label2;
+            // Out of sight, its text kept.
+            if (Row)
+                ShowAtRow(label, *Row, Text);
+            else
+                label->move(label->x(), -255);
+        }
+        void ReadOut(int Index, const QString& Text) override {
+            QLabel* const labels[] = {f.Label46, f.Label47, f.Label48, f.Label49};
+            labels[Index]->setText(Text);
+        }
+    } labels(*this);
 
     ScaleDivisor = ExchangeBuffer[ScaleByte];
-
-    Label_40->move(Label_40->x(), CheckedDiv(264, ScaleDivisor) + Label_40->height() / 2);
-    Label_41->move(Label_41->x(), Label_40->y());
-
-    pen.Width = 1;
-    pen.Color = 0x008CFF;
-    pen.Style = TPenStyle::psDash;
-    for (int k = 4; k >= 1; --k) {
-        const int32_t r = 255 - instrument::WholeVoltBytes(k, ScaleDivisor);
-        c->MoveTo(0, r);
-        c->LineTo(Image->width(), r);
-    }
-    pen.Style = TPenStyle::psSolid;
-
-    // Marker levels: rows, then their labels centred on them, then the lines, marker 2 last.
-    TRxSpinEdit* const markFields[] = {RxSpinEdit_mark1, RxSpinEdit_mark2};
-    QLabel* const markLabels[] = {Label_mark1, Label_mark2};
-    const TColor markColours[] = {clNavy, clTeal};
-    int32_t markRows[2];
-    for (int k = 0; k < 2; ++k) {
-        markRows[k] = LevelRow(markFields[k]->Value());
-        ShowAtRow(markLabels[k], markRows[k], WithUnit(markFields[k]->Value(), 1));
-    }
-    pen.Width = 1;
-    for (int k = 0; k < 2; ++k) {
-        pen.Color = markColours[k];
-        c->MoveTo(0, markRows[k]);
-        c->LineTo(Image->width(), markRows[k]);
-    }
-
-    // The traces: S1 from the even bytes in black, then S2 from the odd ones in red over it.
-    pen.Width = 1;
-    for (int signal = 0; signal < 2; ++signal) {
-        pen.Color = signal == 0 ? clBlack : clRed;
-        c->MoveTo(0, 255 - ExchangeBuffer[instrument::SampleByte(signal, 0)]);
-        for (int i = 0; i < instrument::SamplePoints; ++i)
-            c->LineTo(4 * i, 255 - ExchangeBuffer[instrument::SampleByte(signal, i)]);
-    }
-
-    const int32_t cursor = ExchangeBuffer[CursorPos];
-    pen.Width = 4;
-    pen.Color = clGray;
-    c->MoveTo(2 * cursor - 2, 0);
-    c->LineTo(2 * cursor - 2, Image->height());
-
-    Pos_Label->setText(QString::number(cursor));
-    Pos_Label->move(2 * cursor + 10, Pos_Label->y());
-
-    // The two bytes under the cursor, beside their rows; out of sight near the left edge.
-    QLabel* const sigLabels[] = {sig_Label1, sig_Label2};
-    for (int k = 0; k < 2; ++k) {
-        if (cursor >= 5) {
-            const uint8_t b = ExchangeBuffer[cursor - 4 + k];
-            ShowAtRow(sigLabels[k], 255 - b, WithUnit(ByteVolts(b), 1));
-        } else {
-            sigLabels[k]->move(sigLabels[k]->x(), -255);
-        }
-    }
-
-    const struct {
-        QLabel* Label;
-        const char* Prefix;
-        int Byte;
-    } readOuts[] = {{Label46, "Min значение S1 = ", MinS1},
-                    {Label47, "Max значение S1 = ", MaxS1},
-                    {Label48, "Min значение S2 = ", MinS2},
-                    {Label49, "Max значение S2 = ", MaxS2}};
-    for (const auto& r : readOuts)
-        r.Label->setText(QString::fromUtf8(r.Prefix) +
-                         WithUnit(ByteVolts(ExchangeBuffer[r.Byte]), 2));
+    const long double levels[2] = {RxSpinEdit_mark1->Value(), RxSpinEdit_mark2->Value()};
+    DrawRecord(*Image->Canvas(), ExchangeBuffer, levels, labels);
 }
 
 void TOrmelix_Control_Form::TimerTimer(QObject*) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/Canvas.h"
+#include "app/FormatVolts.h"
 #include "instrument/Protocol.h"
 
 #include <QDateTime>
@@ -135,7 +136,3 @@ private:
     bool doubleBuffered_ = false;
     bool centred_ = false;
 };
-
-// Voltage text as the read-outs show it: fixed point with the given decimals, halves away from
-// zero, the locale's decimal separator.
-QString FormatVolts(long double Volts, int Decimals);

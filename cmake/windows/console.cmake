@@ -49,7 +49,8 @@ if(ORMELIX_BUILD_TESTS)
   ormelix_console_test(app_tests
     SOURCES ${tests}/app/CanvasTest.cpp ${tests}/app/FormLayoutTest.cpp
             ${tests}/app/FormatVoltsTest.cpp ${tests}/app/ConsoleTest.cpp
-            ${tests}/app/PlotTest.cpp ${tests}/app/MendTest.cpp ${tests}/app/SnapshotTest.cpp
+            ${tests}/app/PlotTest.cpp ${tests}/app/PlotUnitTest.cpp ${tests}/app/MendTest.cpp
+            ${tests}/app/SnapshotTest.cpp
     LIBS ormelix_app ormelix_hid_sim)
 
   # The demo console polling the virtual instrument, its snapshot included.
