@@ -9,9 +9,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${ORMELIX_DEB_BUILD_DIR:-$here/build-deb}
 
 # dpkg-dev and file: CPack finds the shared libraries the programs need with them.
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev dpkg-dev file)
 . "$here/tools/install-missing.sh"
-install_missing "${packages[@]}"
+install_missing "${PACKAGES_BUILD[@]}" "${PACKAGES_DEB[@]}"
 
 cmake -S "$here" --preset release -B "$build" "$@" >/dev/null
 cmake --build "$build"

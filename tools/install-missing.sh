@@ -1,5 +1,13 @@
-# Sourced by the build scripts: install_missing PACKAGE... installs, with apt-get, only those of
-# the named Debian packages that are not installed yet (through sudo when not root).
+# Sourced by the build scripts: the Debian packages they need, named once, and
+# install_missing PACKAGE..., which installs with apt-get only those of the named packages that
+# are not installed yet (through sudo when not root).
+
+# What every build of the tree needs.
+PACKAGES_BUILD=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev)
+# The test suites' frameworks.
+PACKAGES_TEST=(libgtest-dev libgmock-dev)
+# Making a Debian package.
+PACKAGES_DEB=(dpkg-dev file)
 install_missing() {
     local missing=() p sudo=""
     for p in "$@"; do

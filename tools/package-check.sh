@@ -19,10 +19,9 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "package-check: needs root (it installs and purges the package)" >&2
     exit 2
 fi
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev
-          libgtest-dev libgmock-dev dpkg-dev file lintian desktop-file-utils locales)
 . "$here/tools/install-missing.sh"
-install_missing "${packages[@]}"
+install_missing "${PACKAGES_BUILD[@]}" "${PACKAGES_TEST[@]}" "${PACKAGES_DEB[@]}" lintian \
+    desktop-file-utils locales
 
 cmake -S "$here" --preset package-check -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target ormelix ormelix-cli ormelix-demo ormelix-hidlist ormelix-sim \

@@ -8,15 +8,14 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${ORMELIX_BUILD_DIR:-$here/build}
 what=${1:-start}
 
-packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libudev1 fonts-wine locales xvfb xauth
-          clang libclang-rt-14-dev)
+. "$here/tools/install-missing.sh"
+packages=("${PACKAGES_BUILD[@]}" "${PACKAGES_TEST[@]}" libbenchmark-dev libudev1 fonts-wine locales
+          xvfb xauth clang libclang-rt-14-dev)
 # The system test boots the instrument's USB simulator in a virtual machine.
 if [ "$what" = test ]; then
     packages+=(qemu-system-x86 linux-image-amd64 busybox-static udev cpio xz-utils zstd)
 fi
 
-. "$here/tools/install-missing.sh"
 install_missing "${packages[@]}"
 
 # The comma-locale tests need a Russian locale.
