@@ -90,7 +90,7 @@ void OverviewStrip::Rebuild() {
         const size_t to = std::min(
             n, std::max(from + 1, static_cast<size_t>(x + 1) * count_ / static_cast<size_t>(w)));
         if (from >= n) break;
-        for (int signal = 1; signal >= 0; --signal) {
+        for (int signal = 0; signal < 2; ++signal) {
             long double lo = 1e9L, hi = -1;
             for (size_t i = from; i < to; ++i) {
                 const Summary& s = (*data_)[i];

@@ -211,13 +211,26 @@ void Recording::IndexFrom(qint64 Offset) {
 bool Recording::Refresh() {
     const qint64 size = QFileInfo(fileName_).size();
     if (size == mappedSize_) return true;
-    if (size < mappedSize_ || !QFileInfo::exists(fileName_)) {
-        error_ = QStringLiteral("%1 was shortened or replaced").arg(fileName_);
+    // Whatever fails below leaves no row pointing past what is mapped.
+    const auto lost = [this](QString Why) {
+        error_ = std::move(Why);
+        rows_.clear();
+        indexedTo_ = 0;
+        if (data_) Map(0);
         return false;
-    }
+    };
+    if (size < mappedSize_ || !QFileInfo::exists(fileName_))
+        return lost(QStringLiteral("%1 was shortened or replaced").arg(fileName_));
     // A file written over by another (same name, new inode) goes unnoticed here; the shorter
     // size catches the usual case, ormelix-cli --force starting anew.
-    if (!Map(size)) return false;
+    // Opened again, so that the file's size as Qt knows it covers the new mapping.
+    if (data_) Map(0);
+    file_.close();
+    if (!file_.open(QIODevice::ReadOnly))
+        return lost(QStringLiteral("Cannot read %1 again: %2").arg(fileName_, file_.errorString()));
+    if (file_.size() < indexedTo_)
+        return lost(QStringLiteral("%1 was shortened or replaced").arg(fileName_));
+    if (!Map(file_.size())) return lost(error_);
     IndexFrom(indexedTo_);
     return true;
 }

@@ -117,6 +117,7 @@ ReplayWindow::ReplayWindow(QWidget* Parent) : QWidget(Parent) {
     progress_->setFormat(QStringLiteral("Building the overview… %p%"));
     progress_->hide();
     rl->addWidget(progress_);
+    rl->addStretch();
 
     // The series page.
     auto* seriesPage = new QWidget(this);
