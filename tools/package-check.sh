@@ -24,7 +24,7 @@ install_missing "${PACKAGES_BUILD[@]}" "${PACKAGES_TEST[@]}" "${PACKAGES_DEB[@]}
     desktop-file-utils locales
 
 cmake -S "$here" --preset package-check -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target ormelix ormelix-cli ormelix-demo ormelix-hidlist ormelix-sim \
+cmake --build "$build" -j "$(nproc)" --target ormelix ormelix-cli ormelix-demo ormelix-hidlist ormelix-sim ormelix-replay \
     ormelix_dist app_tests
 step "Release build"
 QT_QPA_PLATFORM=offscreen "$build/tests/app/app_tests" --gtest_brief=1
@@ -51,8 +51,9 @@ test "$(wc -l <"$csv/demo.csv")" -eq 4
 rm -rf "$csv"
 test -f /usr/lib/udev/rules.d/70-ormelix.rules
 desktop-file-validate /usr/share/applications/ormelix.desktop
+desktop-file-validate /usr/share/applications/ormelix-replay.desktop
 test -f /usr/share/icons/hicolor/scalable/apps/ormelix.svg
-for page in ormelix ormelix-cli ormelix-demo ormelix-hidlist ormelix-sim; do man -w "$page" >/dev/null; done
+for page in ormelix ormelix-cli ormelix-demo ormelix-hidlist ormelix-replay ormelix-sim; do man -w "$page" >/dev/null; done
 
 user=ormelix-ci
 created_user=""
