@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
     parser.process(app);
 
     replay::ReplayWindow window;
-    window.resize(560, 640);
+    window.resize(560, 600);
     window.show();
     if (!parser.positionalArguments().isEmpty()) {
         if (!window.Open(parser.positionalArguments().first()))

@@ -351,11 +351,15 @@ TEST(ReplaySeries, BadPicturesGetErrorTiles) {
     QByteArray bytes = good.readAll();
     WriteFile(QDir(folder).filePath("120002.jpg"), "not a picture at all");
     WriteFile(QDir(folder).filePath("120003.jpg"), bytes.left(bytes.size() / 3).toStdString());
-    // The frame header's height and width claimed as 65535 × 65535.
+    // The frame header's height and width claimed as 60000 × 60000: within what libjpeg reads,
+    // far beyond what a viewer should allocate.
     const qsizetype sof = bytes.indexOf(QByteArray("\xFF\xC0", 2));
     ASSERT_GT(sof, 0);
     QByteArray huge = bytes;
-    for (int i = 5; i <= 8; ++i) huge[sof + i] = '\xFF';
+    for (int i : {5, 7}) {
+        huge[sof + i] = '\xEA';
+        huge[sof + i + 1] = '\x60';
+    }
     WriteFile(QDir(folder).filePath("120004.jpg"), huge.toStdString());
 
     QString error;
@@ -364,13 +368,17 @@ TEST(ReplaySeries, BadPicturesGetErrorTiles) {
     const struct {
         const char* Name;
         bool Decodes;
-    } cases[] = {
-        {"120001.jpg", true}, {"120002.jpg", false}, {"120003.jpg", false}, {"120004.jpg", false}};
+        const char* ErrorHas;
+    } cases[] = {{"120001.jpg", true, ""},
+                 {"120002.jpg", false, "JPEG"},
+                 {"120003.jpg", false, "JPEG"},
+                 {"120004.jpg", false, "60000"}};
     for (const auto& c : cases) {
         error.clear();
         const QImage decoded = DecodePicture(QDir(folder).filePath(c.Name), false, &error);
         EXPECT_EQ(!decoded.isNull(), c.Decodes) << c.Name;
         EXPECT_EQ(error.isEmpty(), c.Decodes) << c.Name << ": " << error.toStdString();
+        EXPECT_TRUE(error.contains(c.ErrorHas)) << c.Name << ": " << error.toStdString();
     }
 
     ReplayWindow window;
