@@ -80,6 +80,8 @@ ReplayWindow::ReplayWindow(QWidget* Parent) : QWidget(Parent) {
     rl->setContentsMargins(0, 0, 0, 0);
     panel_ = new ConsolePanel(recordPage);
     panel_->SetLevels(1.0L, 2.0L);
+    // A click on the plot takes the keys back from a marker field, for stepping.
+    panel_->setFocusPolicy(Qt::ClickFocus);
     rl->addWidget(panel_, 0, Qt::AlignHCenter);
     timeLabel_ = new QLabel(recordPage);
     timeLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
