@@ -170,10 +170,10 @@ void ConsolePanel::Redraw() {
     try {
         DrawRecord(*Image->Canvas(), shown_.Bytes.data(), levels, labels);
     } catch (const std::exception& e) {
-        // Where the console's tick stops (a scale of 0): what was drawn stays, as there.
-        message_->setText(QStringLiteral("The console could not draw this record: %1")
-                              .arg(QString::fromUtf8(e.what())));
-        message_->show();
+        // Where the console's tick stops (a scale of 0). The console kept the earlier record's
+        // labels; beside another record's plot they would mislead, so they go.
+        Clear(QStringLiteral("The console could not draw this record: %1")
+                  .arg(QString::fromUtf8(e.what())));
     }
 }
 

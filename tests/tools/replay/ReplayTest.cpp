@@ -6,6 +6,7 @@
 #include "tools/cli/Csv.h"
 #include "tools/replay/ConsolePanel.h"
 #include "tools/replay/Export.h"
+#include "tools/replay/Overview.h"
 #include "tools/replay/Recording.h"
 #include "tools/replay/ReplayWindow.h"
 #include "tools/replay/Series.h"
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -510,4 +512,65 @@ TEST(ReplayWindowTest, RefusesWhatIsNoRecording) {
         EXPECT_FALSE(window.Open(c.Path));
         EXPECT_TRUE(window.Status().contains(c.Says)) << window.Status().toStdString();
     }
+}
+
+// What the console could not draw is said over a white plot: a --raw record of scale 0 (where the
+// console's tick stops after the white fill) and a volts row of scale 0 (no volts to read); a
+// quoted field is read as RFC 4180 has it.
+TEST(ReplayWindowTest, RecordsTheConsoleCouldNotDraw) {
+    QTemporaryDir dir;
+    std::mt19937 rng(11);
+    const RecordBytes good = MakeRecord(rng, 64);
+    const RecordBytes zero = MakeRecord(rng, 0);
+    std::string quoted = CsvLine(2, 3, good, true);
+    quoted = "\"" + quoted.substr(0, quoted.find(',')) + "\"" + quoted.substr(quoted.find(','));
+    const std::string content =
+        cli::CsvHeader() + CsvLine(0, 1, zero, true) + CsvLine(1, 2, zero, false) + quoted;
+    const QString path = dir.filePath("zero.csv");
+    WriteFile(path, content);
+    ReplayWindow window;
+    ASSERT_TRUE(window.Open(path));
+    ASSERT_EQ(window.Count(), 3u);
+    const struct {
+        size_t Index;
+        const char* MessageHas; // empty: drawn
+    } cases[] = {{0, "could not draw"}, {1, "scale 0"}, {2, ""}, {0, "could not draw"}};
+    for (const auto& c : cases) {
+        window.Go(c.Index);
+        EXPECT_TRUE(window.Panel()->Message().contains(c.MessageHas))
+            << c.Index << ": " << window.Panel()->Message().toStdString();
+        EXPECT_EQ(window.Panel()->Message().isEmpty(), *c.MessageHas == 0) << c.Index;
+        const QImage& plot = window.Panel()->Plot().Bitmap();
+        if (*c.MessageHas) {
+            EXPECT_EQ(plot.pixel(100, 100), qRgb(255, 255, 255));
+            EXPECT_EQ(window.Panel()->ReadOuts[0]->text(), QString());
+        } else {
+            TCanvas expected(PlotWidth, PlotHeight);
+            PlotLabels labels;
+            const long double levels[2] = {1.0L, 2.0L};
+            DrawRecord(expected, good.data(), levels, labels);
+            EXPECT_EQ(plot, expected.Bitmap());
+        }
+    }
+}
+
+// The overview strip maps its columns onto the whole recording, and a click there jumps.
+TEST(ReplayWindowTest, OverviewColumnsCoverTheRecording) {
+    std::vector<Summary> data(1000);
+    OverviewStrip strip;
+    strip.resize(200, 50);
+    strip.SetData(&data, data.size());
+    const struct {
+        int X;
+        size_t Record;
+    } cases[] = {{-5, 0}, {0, 0}, {1, 5}, {100, 500}, {199, 995}, {500, 995}};
+    for (const auto& c : cases) EXPECT_EQ(strip.RecordAt(c.X), c.Record) << c.X;
+    std::optional<size_t> jumped;
+    strip.OnJump = [&](size_t i) { jumped = i; };
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(100, 20), QPointF(100, 20), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&strip, &press);
+    EXPECT_EQ(jumped, 500u);
+    strip.SetData(&data, 0);
+    EXPECT_EQ(strip.RecordAt(50), 0u);
 }
