@@ -425,6 +425,7 @@ void ReplayWindow::Poll() {
         return;
     }
     if (Count() == before) return;
+    SetStatus(QStringLiteral("%1: %2 records, growing.").arg(recording_->FileName()).arg(Count()));
     if (overviewReady_) {
         for (size_t i = summaries_.size(); i < Count(); ++i)
             summaries_.push_back(recording_->Extremes(i));
