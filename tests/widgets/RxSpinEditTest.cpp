@@ -667,6 +667,7 @@ struct ParkedCase {
     const char* Name;
     std::function<void(TTwoFields&)> WhileAway;
     bool LeftForGood;
+    bool AtOnce; // known while the window is still away
 };
 
 // Names the case in test listings.
@@ -687,6 +688,7 @@ TEST_P(SpinEditParkedFocus, ClampedOnceTheFocusHasLeftForGood) {
     EXPECT_EQ(F.Edit->text(), "300"); // parked, not left
 
     GetParam().WhileAway(F);
+    EXPECT_EQ(F.Edit->text(), GetParam().AtOnce ? "255" : "300");
     ASSERT_TRUE(ShowActive(F.Window));
     const bool Gone = GetParam().LeftForGood;
     EXPECT_EQ(F.Edit->text(), Gone ? "255" : "300");
@@ -700,24 +702,25 @@ TEST_P(SpinEditParkedFocus, ClampedOnceTheFocusHasLeftForGood) {
 INSTANTIATE_TEST_SUITE_P(
     Routes, SpinEditParkedFocus,
     ::testing::Values(
-        ParkedCase{"Nothing", [](TTwoFields&) {}, false},
-        ParkedCase{"Minimised", [](TTwoFields& F) { F.Window.showMinimized(); }, false},
-        ParkedCase{"Disabled", [](TTwoFields& F) { F.Edit->setEnabled(false); }, true},
+        ParkedCase{"Nothing", [](TTwoFields&) {}, false, false},
+        ParkedCase{"Minimised", [](TTwoFields& F) { F.Window.showMinimized(); }, false, false},
+        ParkedCase{"Disabled", [](TTwoFields& F) { F.Edit->setEnabled(false); }, true, true},
         ParkedCase{"DisabledAndEnabledAgain",
                    [](TTwoFields& F) {
                        F.Edit->setEnabled(false);
                        F.Edit->setEnabled(true);
                    },
-                   true},
+                   true, true},
         ParkedCase{"WindowDisabled",
                    [](TTwoFields& F) {
                        F.Window.setEnabled(false);
                        F.Window.setEnabled(true);
                    },
-                   true},
-        ParkedCase{"Hidden", [](TTwoFields& F) { F.Edit->hide(); }, true},
+                   true, true},
+        ParkedCase{"Hidden", [](TTwoFields& F) { F.Edit->hide(); }, true, true},
+        ParkedCase{"WindowClosed", [](TTwoFields& F) { F.Window.hide(); }, false, false},
         ParkedCase{"FocusMovedInTheWindow",
-                   [](TTwoFields& F) { F.Other->setFocus(Qt::OtherFocusReason); }, true}),
+                   [](TTwoFields& F) { F.Other->setFocus(Qt::OtherFocusReason); }, true, false}),
     [](const ::testing::TestParamInfo<ParkedCase>& Info) { return std::string(Info.param.Name); });
 
 TEST(SpinEditFocus, ButtonPressFocusesTheFieldWithoutSelecting) {
