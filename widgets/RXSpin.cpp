@@ -47,8 +47,9 @@ TRxSpinEdit::TRxSpinEdit(QWidget* Parent) : QLineEdit(Parent) {
     // away) sends this field nothing.
     if (auto* App = qobject_cast<QApplication*>(QCoreApplication::instance())) {
         FFocusWatch =
-            connect(App, &QApplication::focusChanged, this, [this](QWidget*, QWidget* Now) {
-                if (Now && FFocusParked && Now != this && !isAncestorOf(Now) &&
+            connect(App, &QApplication::focusChanged, this, [this](QWidget* Old, QWidget* Now) {
+                // The move that parked the focus (to the menu bar, say) is not one of these.
+                if (Old != this && Now && FFocusParked && Now != this && !isAncestorOf(Now) &&
                     Now->window() == window())
                     ParkedFocusGone();
             });

@@ -661,6 +661,19 @@ TEST(SpinEditFocus, WindowSwitchIsNoEntryOrExit) {
     EXPECT_EQ(F.Edit->text(), "255");
 }
 
+TEST(SpinEditFocus, MenuBarVisitIsNoExit) {
+    TTwoFields F(fkField240);
+    ASSERT_TRUE(ShowActive(F.Window));
+    F.Edit->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(F.Edit, "300");
+    // The menu bar takes the focus within the window and gives it back.
+    F.Other->setFocus(Qt::MenuBarFocusReason);
+    EXPECT_EQ(F.Edit->text(), "300");
+    F.Edit->setFocus(Qt::MenuBarFocusReason);
+    EXPECT_EQ(F.Edit->text(), "300");
+    EXPECT_FALSE(F.Edit->hasSelectedText());
+}
+
 // Focus lost to another window is parked; what happens while the window is away decides
 // whether it comes back to the field or has left it for good.
 struct ParkedCase {
