@@ -549,7 +549,7 @@ QImage TJPEGDecoder::Decode(const std::function<void(const QImage&, int)>& Pass)
     if (Output == TOutput::Cmyk) {
         // Adobe's files, the usual kind, store the inks inverted (255 is no ink) and say so with
         // their marker; any other four-channel file stores them as they are (0 is no ink).
-        // The light each ink lets through, 255 for none of it.
+        // light() is what an ink lets through: 255 where there is none of it.
         const bool inverted = InvertedInks;
         const auto light = [inverted](uchar Ink) { return inverted ? Ink : 255 - Ink; };
         for (int y = 0; y < height; ++y) {
@@ -624,7 +624,7 @@ void TJPEGImage::LoadFromStream(QIODevice& Stream) {
     } catch (const std::bad_alloc&) {
         throw EJPEG(JERR_OUT_OF_MEMORY);
     }
-    // Several scans, progressive or not: what a new encoding of this picture would write.
+    // Whether the file has several scans, progressive or not.
     FProgressiveOutput = multiScan;
     FData = std::move(data);
     FBitmap = QImage();
