@@ -342,6 +342,8 @@ private:
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     bool FDestroying = false;
     bool FChangePending = false;
+    // Rescans started so far: the arrival pass notices one started by its own handlers.
+    unsigned FRescanCount = 0;
     bool FBoundSetupApi = false;
     bool FBoundHid = false;
 #ifdef _WIN32
