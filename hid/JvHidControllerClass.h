@@ -227,7 +227,8 @@ private:
     void Execute();
     void DoData();
     void DoDataError();
-    // Runs Fn on the GUI thread and waits until it has run (directly without an event loop).
+    // Runs Fn on the GUI thread and waits until it has run (directly without an event loop); a
+    // handler's exception is reported as the event loop reports one, and the reader goes on.
     void Synchronize(void (TJvHidDeviceReadThread::*Fn)());
 
     HidEventLoop* FLoop;
