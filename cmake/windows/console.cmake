@@ -98,6 +98,17 @@ target_link_libraries(tick_bench PRIVATE ormelix_app ormelix_hid_sim)
 target_link_options(tick_bench PRIVATE -static-libgcc -static-libstdc++)
 qt_import_plugins(tick_bench INCLUDE Qt6::QOffscreenIntegrationPlugin)
 
+# The snapshot series placed by the console's own folders, run by tools/windows-check.sh as an
+# ordinary user; and line edits beside labels font by font, looked at on the windows platform.
+add_executable(series_place_check ${ORMELIX_ROOT}/tests/app/windows/SeriesPlaceCheck.cpp)
+target_link_libraries(series_place_check PRIVATE ormelix_app ormelix_hid_sim)
+add_executable(line_edit_fonts WIN32 ${ORMELIX_ROOT}/bench/line_edit_fonts.cpp)
+target_link_libraries(line_edit_fonts PRIVATE Qt6::Widgets)
+foreach(program series_place_check line_edit_fonts)
+  target_link_options(${program} PRIVATE -static-libgcc -static-libstdc++)
+  qt_import_plugins(${program} INCLUDE Qt6::QOffscreenIntegrationPlugin)
+endforeach()
+
 # The installer, where NSIS is there: ormelix-setup-<version>.exe beside the programs.
 find_program(ORMELIX_MAKENSIS makensis)
 if(ORMELIX_MAKENSIS)
