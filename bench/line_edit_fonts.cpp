@@ -22,10 +22,11 @@ struct Setting {
     int pixelSize; // 0: the application's font
 };
 
-QImage Drawn(const QFont& Font, QImage::Format Format) {
+QImage Drawn(const QFont& Font, QImage::Format Format, bool Clipped = false) {
     QImage image(80, 18, Format);
     image.fill(Qt::white);
     QPainter p(&image);
+    if (Clipped) p.setClipRect(QRect(1, 1, 78, 16));
     p.setFont(Font);
     p.setPen(Qt::black);
     p.drawText(QRect(2, 0, 78, 18), Qt::AlignVCenter, QStringLiteral("12.345"));
@@ -50,9 +51,9 @@ int main(int argc, char** argv) {
     QWidget window;
     window.setWindowTitle(QStringLiteral("line edit text"));
     auto* grid = new QGridLayout(&window);
-    const char* heads[] = {"setting", "QLineEdit",   "read-only",
-                           "QLabel",  "image RGB32", "image ARGB32pm"};
-    for (int c = 0; c < 6; ++c) grid->addWidget(new QLabel(QString::fromLatin1(heads[c])), 0, c);
+    const char* heads[] = {"setting",     "QLineEdit",      "read-only",    "QLabel",
+                           "image RGB32", "image ARGB32pm", "RGB32 clipped"};
+    for (int c = 0; c < 7; ++c) grid->addWidget(new QLabel(QString::fromLatin1(heads[c])), 0, c);
     int row = 1;
     for (const Setting& s : settings) {
         QFont font = s.pixelSize == 0 ? QApplication::font() : QFont(QStringLiteral("Tahoma"));
@@ -80,8 +81,16 @@ int main(int argc, char** argv) {
         auto* argb = new QLabel;
         argb->setPixmap(QPixmap::fromImage(Drawn(font, QImage::Format_ARGB32_Premultiplied)));
         grid->addWidget(argb, row, 5);
+        auto* clipped = new QLabel;
+        clipped->setPixmap(QPixmap::fromImage(Drawn(font, QImage::Format_RGB32, true)));
+        grid->addWidget(clipped, row, 6);
         ++row;
     }
+    // A tall field: text drawn at a wrong height would show up in it.
+    auto* tall = new QLineEdit(QStringLiteral("12.345 tall field"));
+    tall->setFixedHeight(120);
+    grid->addWidget(new QLabel(QStringLiteral("tall field, application font")), row, 0);
+    grid->addWidget(tall, row, 1, 1, 2);
     window.show();
     return app.exec();
 }
