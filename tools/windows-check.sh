@@ -243,6 +243,7 @@ check_series_place() { # build folder
         fi
         return
     fi
+    say "== series place: as the user $user under Wine"
     loader=$(wine_loader x86_64)
     server=$(wine_server)
     if ! id "$user" >/dev/null 2>&1 && ! useradd -m "$user" >/dev/null 2>&1; then
