@@ -286,6 +286,8 @@ check_series_place() { # build folder
             [[ $(stat -c %U "$unix") == "$user" ]] || problems+=("the picture is not the user's")
             unix=$(readlink -f "$unix")
             printf 'unix: %s\n' "$unix" >>"$dir/check-series-place.log"
+            # The series folder the check made; the user keeps nothing from it.
+            rm -rf "$(dirname "$unix")"
         fi
     fi
     [[ $(find "$program" -mindepth 1 | wc -l) == 1 ]] || problems+=("files left in the program folder")
