@@ -99,6 +99,20 @@ target_link_libraries(tick_bench PRIVATE ormelix_app ormelix_hid_sim)
 target_link_options(tick_bench PRIVATE -static-libgcc -static-libstdc++)
 qt_import_plugins(tick_bench INCLUDE Qt6::QOffscreenIntegrationPlugin)
 
+# The snapshot series placed by the console's own folders, run by tools/windows-check.sh as an
+# ordinary user; line edits beside labels font by font, and the smallest program with a blank
+# line edit, looked at on the windows platform under Wine.
+add_executable(series_place_check ${ORMELIX_ROOT}/tests/app/windows/SeriesPlaceCheck.cpp)
+target_link_libraries(series_place_check PRIVATE ormelix_app ormelix_hid_sim)
+add_executable(line_edit_fonts WIN32 ${ORMELIX_ROOT}/bench/line_edit_fonts.cpp)
+target_link_libraries(line_edit_fonts PRIVATE Qt6::Widgets)
+add_executable(line_edit_repro ${ORMELIX_ROOT}/bench/line_edit_repro.cpp)
+target_link_libraries(line_edit_repro PRIVATE Qt6::Widgets)
+foreach(program series_place_check line_edit_fonts line_edit_repro)
+  target_link_options(${program} PRIVATE -static-libgcc -static-libstdc++)
+  qt_import_plugins(${program} INCLUDE Qt6::QOffscreenIntegrationPlugin)
+endforeach()
+
 # The installer, where NSIS is there: ormelix-setup-<version>.exe beside the programs.
 find_program(ORMELIX_MAKENSIS makensis)
 if(ORMELIX_MAKENSIS)
