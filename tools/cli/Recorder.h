@@ -18,6 +18,9 @@ struct RecordOptions {
     int PeriodMs = 500;
     uint64_t Count = 0;     // 0: no limit
     int64_t DurationMs = 0; // 0: no limit
+    // How long to wait for the instrument before the first record; 0: not at all.
+    int64_t WaitMs = 10 * 1000;
+    std::string Device; // path or USB serial number; empty: the console's choice
     bool Raw = false;
     RowFile::Mode How = RowFile::Mode::Create;
     bool Progress = false; // the one-line display on stderr
@@ -36,7 +39,8 @@ public:
     Recorder(RecordOptions Options, std::ostream& Err);
 
     // Runs Qt's event loop until the count or duration is reached, Stop is called, or the file
-    // fails. The exit status: 0 done, 1 the HID layer cannot be used, 3 the file failed.
+    // fails. The exit status: 0 done, 1 the HID layer cannot be used or no record was ever
+    // fetched (the wait ran out, or the run ended before), 3 the file failed.
     int Run();
     void Stop();
 
@@ -65,6 +69,7 @@ private:
     enum class State { Starting, Recording, Waiting } state_ = State::Starting;
     std::chrono::steady_clock::time_point start_, goneAt_, lastProgress_;
     bool progressShown_ = false;
+    bool reached_ = false; // a record was fetched
     bool stopping_ = false;
     int status_ = 0;
     std::function<void()> quit_;
