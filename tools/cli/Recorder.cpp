@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -32,6 +33,12 @@ std::string Clock(std::chrono::steady_clock::duration D) {
 }
 
 } // namespace
+
+int EndTimerMs(int64_t DurationMs, std::chrono::steady_clock::duration Elapsed) {
+    const auto left = std::chrono::milliseconds(DurationMs) - Elapsed;
+    const int64_t ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return ms <= 0 ? 0 : static_cast<int>(std::min<int64_t>(ms, 3600 * 1000));
+}
 
 std::string InstrumentHint() {
     const HidListing listing = CollectHidInterfaces();
@@ -199,6 +206,7 @@ int Recorder::Run() {
         err_ << "ormelix-cli: " << error << '\n';
         return 3;
     }
+    if (AfterOpen) AfterOpen();
     // The run's time starts here: reading an appended file is not part of it.
     start_ = std::chrono::steady_clock::now();
     if (file_.CutBytes() > 0)
@@ -248,11 +256,9 @@ int Recorder::Run() {
     QTimer end;
     end.setSingleShot(true);
     const auto armEnd = [&] {
-        const auto left = std::chrono::milliseconds(options_.DurationMs) -
-                          (std::chrono::steady_clock::now() - start_);
-        const auto leftMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        if (leftMs <= 0) return Finish(0);
-        end.start(static_cast<int>(std::min<int64_t>(leftMs, 3600 * 1000)));
+        const int ms = EndTimerMs(options_.DurationMs, std::chrono::steady_clock::now() - start_);
+        if (ms == 0) return Finish(0);
+        end.start(ms);
     };
     QObject::connect(&end, &QTimer::timeout, armEnd);
     if (options_.DurationMs > 0) armEnd();

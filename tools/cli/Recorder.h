@@ -46,6 +46,8 @@ public:
 
     const RecordSummary& Summary() const { return summary_; }
 
+    // Called once the output is open, before the run's time starts (tests: a slow open).
+    std::function<void()> AfterOpen;
     // Called after each tick, with the rows written so far (the tests plug and unplug here).
     std::function<void(uint64_t Rows)> AfterTick;
     // Where each row's time comes from.
@@ -74,6 +76,10 @@ private:
     int status_ = 0;
     std::function<void()> quit_;
 };
+
+// What the end timer is set to, DurationMs into a run Elapsed long: the time left, in steps
+// that Qt's 32-bit timers take; 0 when the time is up.
+int EndTimerMs(int64_t DurationMs, std::chrono::steady_clock::duration Elapsed);
 
 // "waiting for the instrument…" hints: what ormelix-hidlist would say about the instrument, or
 // empty when it sees it usable.
