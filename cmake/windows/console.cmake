@@ -10,6 +10,15 @@ add_subdirectory(${ORMELIX_ROOT}/imaging imaging)
 add_subdirectory(${ORMELIX_ROOT}/app app)
 add_subdirectory(${ORMELIX_ROOT}/tools/demo demo)
 
+# The root project's version, for the installer and the programs' --version.
+file(STRINGS ${ORMELIX_ROOT}/CMakeLists.txt versionLine REGEX "^project\\(ormelix VERSION")
+string(REGEX MATCH "VERSION ([0-9.]+)" versionLine "${versionLine}")
+set(ORMELIX_VERSION ${CMAKE_MATCH_1})
+
+# ormelix-cli: the recorder on Qt Core, with the Windows side of its files and Ctrl-C.
+add_subdirectory(${ORMELIX_ROOT}/tools/cli cli)
+target_link_options(ormelix-cli PRIVATE -static-libgcc -static-libstdc++)
+
 # One .exe with nothing beside it: the MinGW runtime inside too. The offscreen platform is
 # linked in beside the windows one so that the programs also start headless (checks under Wine).
 foreach(program ormelix ormelix-demo)
@@ -57,6 +66,11 @@ if(ORMELIX_BUILD_TESTS)
     SOURCES ${tests}/tools/demo/DemoTest.cpp
     LIBS ormelix_demo)
 
+  # ormelix-cli's tests that need no POSIX: the recorder, its files, the choice of instrument.
+  ormelix_console_test(cli_tests
+    SOURCES ${tests}/tools/cli/CliEdgeTest.cpp
+    LIBS ormelix_cli ormelix_app ormelix_hid_sim)
+
   ormelix_console_test(imaging_tests
     SOURCES ${tests}/imaging/LibJpeg.cpp ${tests}/imaging/JpegImageTest.cpp
             ${tests}/imaging/LoadTest.cpp ${tests}/imaging/SaveToFileTest.cpp
@@ -101,9 +115,6 @@ qt_import_plugins(tick_bench INCLUDE Qt6::QOffscreenIntegrationPlugin)
 # The installer, where NSIS is there: ormelix-setup-<version>.exe beside the programs.
 find_program(ORMELIX_MAKENSIS makensis)
 if(ORMELIX_MAKENSIS)
-  file(STRINGS ${ORMELIX_ROOT}/CMakeLists.txt versionLine REGEX "^project\\(ormelix VERSION")
-  string(REGEX MATCH "VERSION ([0-9.]+)" versionLine "${versionLine}")
-  set(ORMELIX_VERSION ${CMAKE_MATCH_1})
   set(setup ${CMAKE_BINARY_DIR}/ormelix-setup-${ORMELIX_VERSION}.exe)
   add_custom_command(OUTPUT ${setup}
     COMMAND ${ORMELIX_MAKENSIS} -V2 -DVERSION=${ORMELIX_VERSION}

@@ -62,6 +62,7 @@ bool InstrumentLink::Find() {
         delete gone;
     }
     if (!device_) {
+        ScanOnce();
         found_.clear();
         controller_->Enumerate();
         const int chosen = Choose();
@@ -71,12 +72,21 @@ bool InstrumentLink::Find() {
 }
 
 std::vector<InstrumentEntry> InstrumentLink::List(int& Chosen) {
+    ScanOnce();
     found_.clear();
     controller_->Enumerate();
     Chosen = Choose();
     std::vector<InstrumentEntry> entries;
     for (auto& f : found_) entries.push_back(f.second);
     return entries;
+}
+
+void InstrumentLink::ScanOnce() {
+    // The controller's own first scan is posted, on Windows by its notification window; the
+    // first question must not depend on whether the loop delivered it yet.
+    if (scanned_) return;
+    scanned_ = true;
+    controller_->DeviceChange();
 }
 
 bool InstrumentLink::Enumerated(TJvHidDevice* Device, int Index) {

@@ -60,10 +60,12 @@ public:
 private:
     bool Enumerated(TJvHidDevice* Device, int Index);
     int Choose() const;
+    void ScanOnce();
 
     TJvHidDeviceController* controller_;
     TJvHidDevice* device_ = nullptr;
     std::string wanted_;
+    bool scanned_ = false;
     std::vector<std::pair<int, InstrumentEntry>> found_; // controller index, entry
 };
 

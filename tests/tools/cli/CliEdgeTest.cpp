@@ -20,16 +20,18 @@
 #include <QThread>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -391,6 +393,9 @@ TEST(DeviceChoiceTest, ListMarksTheOneTheConsoleTakes) {
     ResetProgramState();
 }
 
+#ifndef _WIN32
+// --- POSIX only: sysfs, and the whole program under pipes, FIFOs, signals and terminals -------
+
 TEST(DeviceChoiceTest, TheSerialNumberIsTheHidDevicesUniqueId) {
     QTemporaryDir tmp;
     struct Case {
@@ -413,8 +418,6 @@ TEST(DeviceChoiceTest, TheSerialNumberIsTheHidDevicesUniqueId) {
         EXPECT_EQ(cli::NativeSerialNumber(info), c.Serial) << (c.Uevent ? c.Uevent : "none");
     }
 }
-
-// --- the whole program ------------------------------------------------------------------------
 
 class EdgeProcessTest : public ::testing::Test {
 protected:
@@ -617,5 +620,7 @@ TEST_F(EdgeProcessTest, NoProgressLineAmongRowsOnATerminal) {
         EXPECT_EQ(screen.find("\033[K") != std::string::npos, c.Progress) << screen;
     }
 }
+
+#endif // _WIN32
 
 } // namespace
