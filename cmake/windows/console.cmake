@@ -10,11 +10,6 @@ add_subdirectory(${ORMELIX_ROOT}/imaging imaging)
 add_subdirectory(${ORMELIX_ROOT}/app app)
 add_subdirectory(${ORMELIX_ROOT}/tools/demo demo)
 
-# The root project's version, for the installer and the programs' --version.
-file(STRINGS ${ORMELIX_ROOT}/CMakeLists.txt versionLine REGEX "^project\\(ormelix VERSION")
-string(REGEX MATCH "VERSION ([0-9.]+)" versionLine "${versionLine}")
-set(ORMELIX_VERSION ${CMAKE_MATCH_1})
-
 # ormelix-cli: the recorder on Qt Core, with the Windows side of its files and Ctrl-C.
 add_subdirectory(${ORMELIX_ROOT}/tools/cli cli)
 target_link_options(ormelix-cli PRIVATE -static-libgcc -static-libstdc++)

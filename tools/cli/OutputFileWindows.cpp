@@ -45,6 +45,7 @@ std::string SystemReason(int Error) {
         return "the disk is full";
     case ERROR_BROKEN_PIPE:
     case ERROR_NO_DATA:
+    case ERROR_PIPE_NOT_CONNECTED:
         return "its reader went away";
     case ERROR_ACCESS_DENIED:
         return "access denied";
@@ -218,8 +219,9 @@ bool OutputFile::StillAtPath(std::string& Error) const {
 bool OutputFile::ReaderGone() const {
     if (native_->regular || ::GetFileType(native_->handle) != FILE_TYPE_PIPE) return false;
     DWORD available = 0;
-    return !::PeekNamedPipe(native_->handle, nullptr, 0, nullptr, &available, nullptr) &&
-           ::GetLastError() == ERROR_BROKEN_PIPE;
+    if (::PeekNamedPipe(native_->handle, nullptr, 0, nullptr, &available, nullptr)) return false;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
 }
 
 } // namespace cli
