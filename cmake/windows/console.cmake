@@ -10,6 +10,10 @@ add_subdirectory(${ORMELIX_ROOT}/imaging imaging)
 add_subdirectory(${ORMELIX_ROOT}/app app)
 add_subdirectory(${ORMELIX_ROOT}/tools/demo demo)
 
+# ormelix-cli: the recorder on Qt Core, with the Windows side of its files and Ctrl-C.
+add_subdirectory(${ORMELIX_ROOT}/tools/cli cli)
+target_link_options(ormelix-cli PRIVATE -static-libgcc -static-libstdc++)
+
 # One .exe with nothing beside it: the MinGW runtime inside too. The offscreen platform is
 # linked in beside the windows one so that the programs also start headless (checks under Wine).
 foreach(program ormelix ormelix-demo)
@@ -57,6 +61,11 @@ if(ORMELIX_BUILD_TESTS)
   ormelix_console_test(demo_tests
     SOURCES ${tests}/tools/demo/DemoTest.cpp
     LIBS ormelix_demo)
+
+  # ormelix-cli's tests that need no POSIX: the recorder, its files, the choice of instrument.
+  ormelix_console_test(cli_tests
+    SOURCES ${tests}/tools/cli/CliEdgeTest.cpp
+    LIBS ormelix_cli ormelix_app ormelix_hid_sim)
 
   ormelix_console_test(imaging_tests
     SOURCES ${tests}/imaging/LibJpeg.cpp ${tests}/imaging/JpegImageTest.cpp
@@ -116,9 +125,6 @@ endforeach()
 # The installer, where NSIS is there: ormelix-setup-<version>.exe beside the programs.
 find_program(ORMELIX_MAKENSIS makensis)
 if(ORMELIX_MAKENSIS)
-  file(STRINGS ${ORMELIX_ROOT}/CMakeLists.txt versionLine REGEX "^project\\(ormelix VERSION")
-  string(REGEX MATCH "VERSION ([0-9.]+)" versionLine "${versionLine}")
-  set(ORMELIX_VERSION ${CMAKE_MATCH_1})
   set(setup ${CMAKE_BINARY_DIR}/ormelix-setup-${ORMELIX_VERSION}.exe)
   set(programs ormelix ormelix-demo ormelix-hidlist)
   set(nsisArgs -DPROGRAM=$<TARGET_FILE:ormelix> -DDEMO=$<TARGET_FILE:ormelix-demo>
