@@ -124,10 +124,9 @@ check_installer() { # build folder, loader
     local problems=()
     "$loader" "$setup" /S >/dev/null 2>&1 || problems+=("install exit $?")
     "$server" -w
-    local expected=("$folder/ormelix.exe" "$folder/ormelix-demo.exe" "$folder/ormelix-hidlist.exe"
-        "$folder/uninstall.exe" "$menu/Ormelix Console.lnk" "$menu/Ormelix Demo.lnk"
-        "$menu/Ormelix Command Prompt.lnk")
-    [[ -f $dir/cli/ormelix-cli.exe ]] && expected+=("$folder/ormelix-cli.exe")
+    local expected=("$folder/ormelix.exe" "$folder/ormelix-demo.exe" "$folder/ormelix-cli.exe"
+        "$folder/ormelix-hidlist.exe" "$folder/uninstall.exe" "$menu/Ormelix Console.lnk"
+        "$menu/Ormelix Demo.lnk" "$menu/Ormelix Command Prompt.lnk")
     for f in "${expected[@]}"; do
         [[ -f $f ]] || problems+=("missing after install: ${f#"$drive"/}")
     done
@@ -143,6 +142,7 @@ check_installer() { # build folder, loader
         "$server" -k >/dev/null 2>&1
         "$server" -w >/dev/null 2>&1
     fi
+    [[ -f $folder/ormelix-cli.exe ]] && check_installed_tools "$dir" "$loader" "$folder"
     # The uninstaller runs from a copy of itself and returns at once; wait for the copy.
     "$loader" "$folder/uninstall.exe" /S >/dev/null 2>&1 || problems+=("uninstall exit $?")
     "$server" -w
@@ -154,8 +154,30 @@ check_installer() { # build folder, loader
         SUMMARY+=("installer $(basename "$setup"): FAILED: ${problems[*]}")
         FAILED=1
     else
-        SUMMARY+=("installer $(basename "$setup"): silent install, console starts, silent uninstall leaves nothing")
+        SUMMARY+=("installer $(basename "$setup"): silent install, console starts, ormelix-cli and ormelix-hidlist answer, silent uninstall leaves nothing")
     fi
+}
+
+# The installed command-line tools answer as on Linux: 20 whole rows of 250 fields that Python's
+# csv module reads, a command sent, the record as JSON, the HID list. Adds to the caller's problems.
+check_installed_tools() { # build folder, loader, install folder
+    local dir=$1 loader=$2 folder=$3 csv=$1/check-installed.csv out
+    rm -f "$csv"
+    "$loader" "$folder/ormelix-cli.exe" record --demo --period 10 --count 20 \
+        -o "Z:${csv//\//\\}" >"$dir/check-installed-cli.log" 2>&1 ||
+        problems+=("installed ormelix-cli record exit $?")
+    out=$(python3 -c 'import csv, sys
+rows = list(csv.reader(open(sys.argv[1], newline="")))
+bad = [len(r) for r in rows if len(r) != 250]
+print("ok" if len(rows) == 21 and not bad else f"{len(rows)} rows, field counts {bad[:3]}")' "$csv" 2>&1)
+    [[ $out == ok ]] || problems+=("installed ormelix-cli record: $out")
+    "$loader" "$folder/ormelix-cli.exe" send --demo os1=1 >>"$dir/check-installed-cli.log" 2>&1 ||
+        problems+=("installed ormelix-cli send exit $?")
+    out=$("$loader" "$folder/ormelix-cli.exe" info --demo --json 2>>"$dir/check-installed-cli.log" |
+        python3 -c 'import json, sys; print(json.load(sys.stdin)["scale"] > 0)' 2>&1)
+    [[ $out == True ]] || problems+=("installed ormelix-cli info --json: $out")
+    "$loader" "$folder/ormelix-hidlist.exe" >>"$dir/check-installed-cli.log" 2>&1 ||
+        problems+=("installed ormelix-hidlist exit $?")
 }
 
 check_arch() { # arch

@@ -126,17 +126,12 @@ endforeach()
 find_program(ORMELIX_MAKENSIS makensis)
 if(ORMELIX_MAKENSIS)
   set(setup ${CMAKE_BINARY_DIR}/ormelix-setup-${ORMELIX_VERSION}.exe)
-  set(programs ormelix ormelix-demo ormelix-hidlist)
-  set(nsisArgs -DPROGRAM=$<TARGET_FILE:ormelix> -DDEMO=$<TARGET_FILE:ormelix-demo>
-               -DHIDLIST=$<TARGET_FILE:ormelix-hidlist>)
-  if(TARGET ormelix-cli)
-    list(APPEND programs ormelix-cli)
-    list(APPEND nsisArgs -DCLI=$<TARGET_FILE:ormelix-cli>)
-  endif()
   add_custom_command(OUTPUT ${setup}
-    COMMAND ${ORMELIX_MAKENSIS} -V2 -DVERSION=${ORMELIX_VERSION} ${nsisArgs}
+    COMMAND ${ORMELIX_MAKENSIS} -V2 -DVERSION=${ORMELIX_VERSION}
+            -DPROGRAM=$<TARGET_FILE:ormelix> -DDEMO=$<TARGET_FILE:ormelix-demo>
+            -DHIDLIST=$<TARGET_FILE:ormelix-hidlist> -DCLI=$<TARGET_FILE:ormelix-cli>
             -DOUTFILE=${setup} ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
-    DEPENDS ${programs} ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
+    DEPENDS ormelix ormelix-demo ormelix-hidlist ormelix-cli ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
     COMMENT "Installer ormelix-setup-${ORMELIX_VERSION}.exe"
     VERBATIM)
   add_custom_target(installer ALL DEPENDS ${setup})
