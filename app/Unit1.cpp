@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
@@ -74,9 +73,8 @@ TOrmelix_Control_Form::TOrmelix_Control_Form(QWidget* Parent)
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
     Ormelix_Control_Form = this;
     ProgramFolder = [] { return QCoreApplication::applicationDirPath(); };
-    PicturesFolder = [] {
-        return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    };
+    PicturesFolder = [] { return UserPicturesFolder(); };
+    HomeFolder = [] { return UserHomeFolder(); };
     Pause = [](int ms) { QThread::msleep(static_cast<unsigned long>(ms)); };
     createControls();
     FormCreate(this);
@@ -393,7 +391,7 @@ void TOrmelix_Control_Form::TimerTimer(QObject*) {
 
 QString TOrmelix_Control_Form::SeriesFolderName() const {
     // An installed program's folder is not the user's to write: the series would be lost there.
-    const QString root = SeriesRoot(ProgramFolder(), PicturesFolder());
+    const QString root = SeriesRoot(ProgramFolder(), PicturesFolder(), HomeFolder());
     return QDir(root).filePath(Now().toString(QStringLiteral("ddMMyy_HHmmss")));
 }
 

@@ -115,12 +115,13 @@ public:
     // all from the exchange buffer and the marker fields.
     void drawPlot();
 
-    // Seams for the clock, the program's folder, the user's pictures folder (where a series goes
-    // when the program's folder cannot be written; empty for none) and the pause after a command;
-    // production uses the real ones.
+    // Seams for the clock, the program's folder, the user's pictures and home folders (where a
+    // series goes when the program's folder is not to be written; empty for none, see SeriesRoot)
+    // and the pause after a command; production uses the real ones.
     std::function<QDateTime()> Now = [] { return QDateTime::currentDateTime(); };
     std::function<QString()> ProgramFolder;
     std::function<QString()> PicturesFolder;
+    std::function<QString()> HomeFolder;
     std::function<void(int Milliseconds)> Pause;
 
 protected:

@@ -1,6 +1,7 @@
 // One poll tick of the console, timed tick by tick: fetch from the virtual instrument on the
 // simulated platform, full redraw, labels, enabling; then the window's repaint that follows;
-// then, alone, the fetch and the drawing part of the tick (plot and labels).
+// then, alone, the fetch, the drawing part of the tick (plot and labels), the device check and
+// the poll timer's restart, and the wake-up of the event loop.
 //   tick_bench [--ticks N]            timing, N ticks per figure (default 10000)
 //   tick_bench --callgrind N          just N ticks after a warm-up, for
 //       valgrind --tool=callgrind --toggle-collect='TOrmelix_Control_Form::TimerTimer(QObject*)'
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEvent>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -123,6 +125,55 @@ int main(int argc, char** argv) {
             // The canvas asks for a repaint after each operation; let it happen between runs.
             QCoreApplication::processEvents();
         }
+        // The same after a fresh fetch, as in the tick: the read-outs' texts change too.
+        std::vector<double> plotFreshUs;
+        for (int i = 0; i < ticks; ++i) {
+            form->get_data();
+            const auto t0 = Clock::now();
+            form->drawPlot();
+            const auto t1 = Clock::now();
+            plotFreshUs.push_back(Micros(t0, t1));
+            QCoreApplication::processEvents();
+        }
+        // The other parts of the tick: the device check, and the poll timer's restart (a stop
+        // at the start of the tick, a start at its end; under Wine each is a call into the
+        // Wine server).
+        std::vector<double> deviceUs, timerUs;
+        for (int i = 0; i < ticks; ++i) {
+            const auto t0 = Clock::now();
+            form->Get_Ormelix_Dev();
+            const auto t1 = Clock::now();
+            deviceUs.push_back(Micros(t0, t1));
+        }
+        for (int i = 0; i < ticks; ++i) {
+            const auto t0 = Clock::now();
+            form->Timer->start();
+            form->Timer->stop();
+            const auto t1 = Clock::now();
+            timerUs.push_back(Micros(t0, t1));
+        }
+        // The read-outs' numbers: a tick formats eight.
+        std::vector<double> formatUs;
+        qsizetype formatted = 0;
+        for (int i = 0; i < ticks; ++i) {
+            const auto t0 = Clock::now();
+            for (int k = 0; k < 8; ++k)
+                formatted +=
+                    FormatVolts(static_cast<long double>((i + k) % 256) * 4 / 255, 2).size();
+            const auto t1 = Clock::now();
+            formatUs.push_back(Micros(t0, t1));
+        }
+        // The first event posted after the loop ran wakes the loop up: a repaint request of the
+        // tick does that (under Wine a message posted through the Wine server).
+        std::vector<double> postUs;
+        for (int i = 0; i < ticks; ++i) {
+            QCoreApplication::processEvents();
+            const auto t0 = Clock::now();
+            QCoreApplication::postEvent(form.get(), new QEvent(QEvent::User));
+            const auto t1 = Clock::now();
+            postUs.push_back(Micros(t0, t1));
+        }
+        QCoreApplication::processEvents();
         std::printf("poll tick on the virtual instrument, offscreen, %d ticks per figure\n", ticks);
         Print("tick (TimerTimer)", tickUs);
         Print("window repaint after the tick", repaintUs);
@@ -131,6 +182,12 @@ int main(int argc, char** argv) {
         Print("tick + repaint", both);
         Print("fetch alone (get_data)", fetchUs);
         Print("plot redraw alone (drawing part)", plotUs);
+        Print("plot redraw after a fetch", plotFreshUs);
+        Print("device check (Get_Ormelix_Dev)", deviceUs);
+        Print("poll timer start + stop", timerUs);
+        Print("event loop wake-up (postEvent)", postUs);
+        Print("8 read-out numbers (FormatVolts)", formatUs);
+        if (formatted == 0) std::printf("nothing formatted\n");
         std::printf("instrument fetches: %u\n", instrument->Snapshot().Fetches);
     }
     form.reset();

@@ -1,6 +1,9 @@
 // The picture class's reading side on arbitrary bytes: the first byte picks the decode settings,
 // the rest is the file. Loading and decoding may raise EJPEG, nothing else; a loaded picture
-// decodes to the size its header announced.
+// decodes to the size its header announced. Headers may announce any size: the class's pixel
+// limit bounds what a decoding allocates, and a viewer that gives up at the third progress
+// report (the start and two running ones, a second or so into a long decoding) bounds how long
+// it runs.
 #include "fuzz/FuzzSupport.h"
 #include "imaging/jpeg.h"
 
@@ -32,15 +35,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (width <= 0 || height <= 0) fuzz::Fail("a loaded picture without size");
     if (width > jpeg.Data()->Width() || height > jpeg.Data()->Height())
         fuzz::Fail("the decoded size exceeds the picture");
-    // Headers may announce pictures of gigabytes; the pixels of those are not worth the memory.
-    if (static_cast<int64_t>(jpeg.Data()->Width()) * jpeg.Data()->Height() > (1 << 22)) return 0;
+    if (static_cast<int64_t>(jpeg.Data()->Width()) * jpeg.Data()->Height() > jpeg.MaxPixels())
+        fuzz::Fail("a picture beyond the pixel limit loaded");
     int reports = 0;
     bool aborted = false;
     jpeg.SetOnProgress([&](TJPEGImage& Sender, TProgressStage Stage, int) {
-        if (Stage == psRunning && Sender.Bitmap().size() != QSize(width, height))
+        // Between scans of an incrementally shown picture; none before the first.
+        if (Stage == psRunning && !Sender.Bitmap().isNull() &&
+            Sender.Bitmap().size() != QSize(width, height))
             fuzz::Fail("a partial picture of another size");
-        // Now and then a viewer gives up half-way.
-        if (++reports == 3) {
+        // Now and then a viewer gives up half-way, and on every later decoding (Draw's too).
+        if (++reports >= 3) {
             aborted = true;
             throw EAbort();
         }

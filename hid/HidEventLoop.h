@@ -23,7 +23,10 @@ public:
     // An application handler threw where nothing can take the exception (a delivery of a
     // reader, a rescan started by a notification). The layer goes on; by default one line on
     // stderr says what was dropped.
-    virtual void HandleException(std::exception_ptr Error) noexcept {
+    virtual void HandleException(std::exception_ptr Error) noexcept { ReportDropped(Error); }
+
+    // That default line. Safe from any thread: a reader without an event loop reports here.
+    static void ReportDropped(std::exception_ptr Error) noexcept {
         constexpr const char* kLine = "HID layer: exception from a handler dropped: %s\n";
         try {
             std::rethrow_exception(Error);

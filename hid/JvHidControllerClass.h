@@ -227,7 +227,8 @@ private:
     void Execute();
     void DoData();
     void DoDataError();
-    // Runs Fn on the GUI thread and waits until it has run (directly without an event loop).
+    // Runs Fn on the GUI thread and waits until it has run (directly without an event loop); a
+    // handler's exception is reported as the event loop reports one, and the reader goes on.
     void Synchronize(void (TJvHidDeviceReadThread::*Fn)());
 
     HidEventLoop* FLoop;
@@ -342,6 +343,8 @@ private:
     std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
     bool FDestroying = false;
     bool FChangePending = false;
+    // Rescans started so far: the arrival pass notices one started by its own handlers.
+    unsigned FRescanCount = 0;
     bool FBoundSetupApi = false;
     bool FBoundHid = false;
 #ifdef _WIN32

@@ -220,10 +220,9 @@ uint32_t TJvHidDevice::OverlappedBytesRead() {
 
 bool TJvHidDevice::OverlappedReadPending() const {
     // STATUS_PENDING until the system completes the request, as HasOverlappedIoCompleted reads it.
-    constexpr ULONG_PTR kStatusPending = 0x103;
     // The system writes it from elsewhere: an atomic read, not a plain (or volatile) one.
     auto& status = const_cast<ULONG_PTR&>(FReadOverlappedBlock.Internal);
-    return std::atomic_ref<ULONG_PTR>(status).load() == kStatusPending;
+    return std::atomic_ref<ULONG_PTR>(status).load() == STATUS_PENDING;
 }
 
 void TJvHidDevice::SetReadSleepTime(int Value) {

@@ -65,6 +65,10 @@ TJvHidDeviceController::~TJvHidDeviceController() {
     for (auto& [d, life] : devices) {
         if (life.expired()) continue;
         if (d->IsCheckedOut()) {
+            // The reader stops first: a delivery served by that stop may ask for Caps(), and
+            // would fetch preparsed data again after they were released. A delivery may also
+            // free the device.
+            if (!d->HaltReader()) continue;
             // The application keeps it; its preparsed data goes now, while the HID library
             // that must free it is still bound.
             d->ReleasePreparsedData();
@@ -90,8 +94,11 @@ void TJvHidDeviceController::MonitorReadable() {
 void TJvHidDeviceController::DeviceChangeNotified(LONG Param) {
     if (FDestroying) return;
     if (FInDeviceChange) {
-        // A handler of the running rescan let the loop deliver another change; the monitor is
-        // drained already, so remember it rather than lose it.
+        // A handler of the running rescan let the loop deliver another change (a modal dialog,
+        // processEvents). Ignoring it, as the nesting guard alone would, loses that change for
+        // good: the monitor is drained already and nothing else says it again. So it is
+        // remembered and the rescan runs once more when the running one ends, as an ordinary
+        // change (LastChangeParam 0).
         FChangePending = true;
         return;
     }
@@ -181,6 +188,7 @@ void TJvHidDeviceController::DeviceChange() {
                 FLoop->HandleException(std::current_exception());
         }
     };
+    const unsigned rescan = ++FRescanCount;
     bool changed = FLastChangeParam == -1;
     std::vector<std::unique_ptr<TJvHidDevice>> scanned = ScanDevices();
 
@@ -208,10 +216,9 @@ void TJvHidDeviceController::DeviceChange() {
         if (present) continue;
         changed = true;
         std::weak_ptr<char> life = d->FLife;
-        guard([&] {
-            d->MarkUnplugged();
-            if (!life.expired()) FirePlugEvent(FOnRemoval, d);
-        });
+        // One guard each: a throwing OnUnplug must not cost the device its OnRemoval.
+        guard([&] { d->MarkUnplugged(); });
+        if (!life.expired()) guard([&] { FirePlugEvent(FOnRemoval, d); });
         if (life.expired() || d->IsCheckedOut()) continue;
         auto it = std::find(FDeviceList.begin(), FDeviceList.end(), d);
         if (it != FDeviceList.end()) {
@@ -220,20 +227,29 @@ void TJvHidDeviceController::DeviceChange() {
         }
     }
 
-    // Duplicate pass: interfaces already listed and plugged in keep their present object. No
-    // handler runs in this pass, so the listed instances stay as taken here.
-    const std::vector<DWORD> listedInstances =
-        sortedInstances(FDeviceList.begin(), FDeviceList.end(),
-                        [](const TJvHidDevice* D) { return D->IsPluggedIn(); });
-    for (auto& n : scanned) {
-        if (contains(listedInstances, n->PnPInfo().DeviceInstance)) {
-            n->FController = nullptr;
-            n.reset();
-        }
-    }
+    // Duplicate pass: interfaces already listed and plugged in keep their present object.
+    const auto listedPluggedIn = [&] {
+        return sortedInstances(FDeviceList.begin(), FDeviceList.end(),
+                               [](const TJvHidDevice* D) { return D->IsPluggedIn(); });
+    };
+    std::vector<DWORD> listedInstances = listedPluggedIn();
+    const auto dropIfListed = [&](std::unique_ptr<TJvHidDevice>& N) {
+        if (!contains(listedInstances, N->PnPInfo().DeviceInstance)) return;
+        N->FController = nullptr;
+        N.reset();
+    };
+    for (auto& n : scanned) dropIfListed(n);
 
-    // Arrival pass, in scan order.
+    // Arrival pass, in scan order. An arrival handler may rescan; that rescan lists the
+    // arrivals not appended here yet, so after it the rest are checked against the list again.
+    unsigned seen = rescan;
     for (auto& n : scanned) {
+        if (!n) continue;
+        if (FRescanCount != seen) {
+            seen = FRescanCount;
+            listedInstances = listedPluggedIn();
+        }
+        dropIfListed(n);
         if (!n) continue;
         TJvHidDevice* d = n.release();
         FDeviceList.push_back(d);
@@ -250,16 +266,17 @@ void TJvHidDeviceController::DeviceChange() {
 void TJvHidDeviceController::Recount() {
     int checkedIn = 0, checkedOut = 0, unplugged = 0;
     for (const TJvHidDevice* d : FDeviceList) {
-        if (d->IsCheckedOut())
-            ++checkedOut;
-        else
+        // Checked out and still plugged in: an application may mark a free device unplugged,
+        // so an unplugged device is not always a checked-out one.
+        if (!d->IsCheckedOut())
             ++checkedIn;
+        else if (d->IsPluggedIn())
+            ++checkedOut;
         if (!d->IsPluggedIn()) ++unplugged;
     }
     FCheckedInCount = checkedIn;
     FUnpluggedCount = unplugged;
-    // Unplugged devices stay listed only while checked out.
-    FCheckedOutCount = checkedOut - unplugged;
+    FCheckedOutCount = checkedOut;
 }
 
 bool TJvHidDeviceController::EnumerateStep(TJvHidDevice* Device, int Idx) {
@@ -309,8 +326,7 @@ bool TJvHidDeviceController::CheckOutAt(TJvHidDevice*& HidDev, int Idx, bool Che
     if (d->IsCheckedOut()) return false;
     HidDev = d;
     d->FIsCheckedOut = true;
-    ++FCheckedOutCount;
-    --FCheckedInCount;
+    Recount(); // a device the application marked unplugged may be checked out too
     d->StartReader();
     return true;
 }
@@ -372,10 +388,9 @@ void TJvHidDeviceController::DeviceDestroyed(TJvHidDevice* Device,
                                              int ReadSleepTime) noexcept {
     auto it = std::find(FDeviceList.begin(), FDeviceList.end(), Device);
     if (it == FDeviceList.end()) return;
-    const bool checkedOut = Device->IsCheckedOut();
     if (!Device->IsPluggedIn()) {
         FDeviceList.erase(it);
-        --FUnpluggedCount;
+        Recount();
         return;
     }
     try {
@@ -385,17 +400,10 @@ void TJvHidDeviceController::DeviceDestroyed(TJvHidDevice* Device,
         replacement->SetOnUnplug(OnUnplug);
         replacement->SetReadSleepTime(ReadSleepTime);
         *it = replacement.release();
-        if (checkedOut) {
-            --FCheckedOutCount;
-            ++FCheckedInCount;
-        }
     } catch (...) {
         // The interface went away before a rescan noticed: the slot goes, and the rescan
         // finds nothing left to remove.
         FDeviceList.erase(it);
-        if (checkedOut)
-            --FCheckedOutCount;
-        else
-            --FCheckedInCount;
     }
+    Recount();
 }

@@ -79,11 +79,18 @@ void TJvHidDeviceReadThread::Execute() {
 }
 
 void TJvHidDeviceReadThread::Synchronize(void (TJvHidDeviceReadThread::*Fn)()) {
-    if (FLoop == nullptr) {
-        (this->*Fn)();
-        return;
+    try {
+        if (FLoop == nullptr)
+            (this->*Fn)(); // no GUI thread to hand it to
+        else
+            GuiHandOver::Instance().RunAndWait(*FLoop, this, [this, Fn] { (this->*Fn)(); });
+    } catch (...) {
+        // Without an event loop a handler's exception lands here; with one, only a hand-over
+        // that could not be posted. The delivery is dropped and said so as the loop says it;
+        // the reader goes on, since one that ended here would stay as an object and block
+        // every later StartReader.
+        HidEventLoop::ReportDropped(std::current_exception());
     }
-    GuiHandOver::Instance().RunAndWait(*FLoop, this, [this, Fn] { (this->*Fn)(); });
 }
 
 void TJvHidDeviceReadThread::DoData() {

@@ -17,7 +17,20 @@ void GuiHandOver::RunAndWait(HidEventLoop& Loop, const TJvHidDeviceReadThread* R
         FQueue.push_back(&item);
     }
     FWake.notify_all();
-    Loop.Post([] { GuiHandOver::Instance().Serve(nullptr); });
+    try {
+        Loop.Post([] { GuiHandOver::Instance().Serve(nullptr); });
+    } catch (...) {
+        // The item lives in this frame: it must not stay queued once the frame is gone. A stop
+        // on the GUI thread may have taken it already; then it is run and waited for.
+        std::unique_lock<std::mutex> lock(FLock);
+        auto it = std::find(FQueue.begin(), FQueue.end(), &item);
+        if (it != FQueue.end()) {
+            FQueue.erase(it);
+            throw;
+        }
+        FWake.wait(lock, [&] { return item.Done; });
+        return;
+    }
     std::unique_lock<std::mutex> lock(FLock);
     FWake.wait(lock, [&] { return item.Done; });
 }

@@ -51,6 +51,12 @@ public:
 
     static bool IsDelivering(const TJvHidDeviceReadThread* Reader);
 
+    // A delivery of Reader waits in the queue.
+    bool Queued(const TJvHidDeviceReadThread* Reader) {
+        std::lock_guard<std::mutex> lock(FLock);
+        return Reader != nullptr && Find(Reader) != FQueue.end();
+    }
+
 private:
     struct Item {
         const TJvHidDeviceReadThread* Reader;

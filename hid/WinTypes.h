@@ -178,5 +178,21 @@ enum HIDP_REPORT_TYPE { HidP_Input, HidP_Output, HidP_Feature };
 constexpr DWORD ERROR_INVALID_DATA = 13;
 constexpr DWORD ERROR_IO_INCOMPLETE = 996;
 constexpr DWORD ERROR_INVALID_USER_BUFFER = 1784;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_SEM_TIMEOUT = 121;
+constexpr DWORD ERROR_BUSY = 170;
+constexpr DWORD ERROR_NO_SUCH_DEVINST = 0xE000020Bu;
+constexpr NTSTATUS HIDP_STATUS_NULL = static_cast<NTSTATUS>(0x80110001u);
+
+// Registry value types, the interface flag, an unlimited wait, and the overlapped record's
+// "still running" status.
+constexpr DWORD REG_SZ = 1;
+constexpr DWORD REG_DWORD = 4;
+constexpr DWORD REG_MULTI_SZ = 7;
+constexpr DWORD SPINT_ACTIVE = 1;
+constexpr DWORD INFINITE = 0xFFFFFFFFu;
+constexpr ULONG_PTR STATUS_PENDING = 0x103;
 
 #endif

@@ -158,6 +158,37 @@ bool ResolveTarget(QByteArray& Path, struct stat& Stat, bool& Exists) {
 }
 #endif
 
+#ifndef _WIN32
+// The new file takes the old one's place, which needs only the folder's permission; an overwrite
+// in place needs the file's own. So a file the caller may not write is refused as open(2) would
+// refuse it, a folder as well, and anything but a regular file too: a pipe, socket or device
+// would take the bytes (or refuse them) itself, and must not be turned into a file.
+void RefuseWhatAnOverwriteWould(const QByteArray& Target, const struct stat& Old,
+                                const QString& Expanded) {
+    if (S_ISDIR(Old.st_mode)) throw EFCreateError(Expanded, EISDIR);
+    if (!S_ISREG(Old.st_mode)) throw EFCreateError(Expanded, ENOTSUP);
+    // With the effective IDs, as open(2) checks, so root may write what it could write in place.
+    if (::faccessat(AT_FDCWD, Target.constData(), W_OK, AT_EACCESS) != 0)
+        throw EFCreateError(Expanded, errno);
+}
+
+// An overwrite keeps the file's owner, group and permission bits; a new file has ours. Giving
+// them back may be beyond our rights (EPERM): then the group alone, which a member may give, or
+// neither. A set-ID bit grants its owner's (group's) rights, so it stays only where that owner
+// (group) was given back, as the system itself clears it when another user writes the file.
+void KeepOwnerAndMode(int Fd, const struct stat& Old, const QString& Expanded) {
+    if (::fchown(Fd, Old.st_uid, Old.st_gid) != 0) {
+        [[maybe_unused]] const int grouped = ::fchown(Fd, static_cast<uid_t>(-1), Old.st_gid);
+    }
+    struct stat now {};
+    if (::fstat(Fd, &now) != 0) throw EFCreateError(Expanded, errno);
+    mode_t mode = Old.st_mode & 07777;
+    if (now.st_uid != Old.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
+    if (now.st_gid != Old.st_gid) mode &= ~static_cast<mode_t>(S_ISGID);
+    if (::fchmod(Fd, mode) != 0) throw EFCreateError(Expanded, errno);
+}
+#endif
+
 bool WriteAll(int Fd, QByteArrayView Bytes, const TFileWriter& Writer) {
     const char* p = Bytes.data();
     qsizetype left = Bytes.size();
@@ -192,6 +223,7 @@ void ReplaceFileContents(const QString& FileName, QByteArrayView Bytes, const TF
     bool exists = false;
     if (expanded.isEmpty()) throw EFCreateError(expanded, ENOENT);
     if (!ResolveTarget(target, old, exists)) throw EFCreateError(expanded, errno);
+    if (exists) RefuseWhatAnOverwriteWould(target, old, expanded);
 #endif
 
     const QByteArray folder = FolderOf(target);
@@ -201,12 +233,7 @@ void ReplaceFileContents(const QString& FileName, QByteArrayView Bytes, const TF
         throw EFCreateError(expanded, errno);
 
 #ifndef _WIN32
-    if (exists && S_ISREG(old.st_mode)) {
-        // An overwrite keeps the file's owner and permission bits; a new file would not. Giving
-        // the owner back may be beyond our rights (EPERM); the file then stays ours.
-        [[maybe_unused]] const int owned = ::fchown(temp.Fd(), old.st_uid, old.st_gid);
-        if (::fchmod(temp.Fd(), old.st_mode & 07777) != 0) throw EFCreateError(expanded, errno);
-    }
+    if (exists) KeepOwnerAndMode(temp.Fd(), old, expanded);
 #endif
     if (!WriteAll(temp.Fd(), Bytes, Writer)) throw EWriteError();
     // The old picture is replaced only by one that has fully reached the disk. EINVAL: the file

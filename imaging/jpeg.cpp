@@ -91,13 +91,6 @@ private:
     QByteArray FBytes;
 };
 
-struct TProgressManager {
-    jpeg_progress_mgr Pub;
-    int LastPercent;
-    bool TimeRecorded;
-    std::chrono::steady_clock::time_point LastTick;
-};
-
 struct TDestination {
     jpeg_destination_mgr Pub;
     TMemoryStream* Stream;
@@ -115,16 +108,56 @@ template <class F> bool Guarded(std::jmp_buf& Jump, const F& Step) {
 
 } // namespace
 
+// The library's progress hook extended with the image to report to and its own counters. Reports
+// at most once a ProgressInterval (the first call only notes the time), and only a changed whole
+// percentage.
+struct TJPEGProgress {
+    jpeg_progress_mgr Pub{};
+    TJPEGImage* Image = nullptr;
+    int LastPercent = 0;
+    bool TimeRecorded = false;
+    std::chrono::steady_clock::time_point LastTick;
+    // What the progress callback threw; the library is left before it is raised again.
+    std::exception_ptr Pending;
+
+    // False when the callback threw.
+    bool Report() noexcept;
+};
+
+bool TJPEGProgress::Report() noexcept {
+    try {
+        const auto now = std::chrono::steady_clock::now();
+        if (!TimeRecorded) {
+            TimeRecorded = true;
+            LastTick = now;
+            return true;
+        }
+        if (now - LastTick < Image->ProgressInterval()) return true;
+        LastTick = now;
+        if (Pub.pass_limit <= 0 || Pub.total_passes <= 0) return true;
+        const double passes =
+            static_cast<double>(Pub.pass_counter) / static_cast<double>(Pub.pass_limit) +
+            Pub.completed_passes;
+        const int percent = std::clamp(static_cast<int>(passes * 100.0 / Pub.total_passes), 0, 100);
+        if (percent == LastPercent) return true;
+        LastPercent = percent;
+        Image->Progress(psRunning, percent);
+    } catch (...) {
+        Pending = std::current_exception();
+        return false;
+    }
+    return true;
+}
+
 // One encoding: the library state and everything its callbacks reach. Lives in the frame that
 // started the encoding, outside the stretch that longjmp skips.
 struct TJPEGEncoder {
     jpeg_error_mgr Error{};
-    TProgressManager ProgressMgr{};
+    TJPEGProgress Progress;
     jpeg_compress_struct Info{};
     TDestination Dest{};
     std::jmp_buf Jump{};
     int ErrorCode = 0;
-    std::exception_ptr Pending;
     TJPEGImage& Image;
     TMemoryStream Stream;
     QImage Rows;
@@ -137,7 +170,6 @@ struct TJPEGEncoder {
     void Create();
     void Configure(int Quality, bool Gray, bool Progressive);
     void Run();
-    bool ReportRunning() noexcept;
     [[noreturn]] void Fail();
 
     static TJPEGEncoder& Of(j_common_ptr Info) {
@@ -167,7 +199,8 @@ TJPEGEncoder::TJPEGEncoder(TJPEGImage& Owner) : Image(Owner), Stream(Owner.Encod
     Error.reset_error_mgr = ResetErrorMgr;
     // Kept by jpeg_CreateCompress; every callback finds the encoder through it.
     Info.client_data = this;
-    ProgressMgr.Pub.progress_monitor = ProgressMonitor;
+    Progress.Pub.progress_monitor = ProgressMonitor;
+    Progress.Image = &Owner;
     Dest.Pub.init_destination = InitDestination;
     Dest.Pub.empty_output_buffer = EmptyOutputBuffer;
     Dest.Pub.term_destination = TermDestination;
@@ -187,7 +220,7 @@ void TJPEGEncoder::ResetErrorMgr(j_common_ptr Info) {
 
 void TJPEGEncoder::ProgressMonitor(j_common_ptr Info) {
     TJPEGEncoder& e = Of(Info);
-    if (!e.ReportRunning()) std::longjmp(e.Jump, 1);
+    if (!e.Progress.Report()) std::longjmp(e.Jump, 1);
 }
 
 void TJPEGEncoder::InitDestination(j_compress_ptr Info) {
@@ -217,7 +250,7 @@ void TJPEGEncoder::Create() {
     if (!Guarded(Jump, [this] { jpeg_CreateCompress(&Info, JPEG_LIB_VERSION, sizeof(Info)); }))
         Fail();
     // jpeg_CreateCompress clears everything but the error manager and client_data.
-    Info.progress = &ProgressMgr.Pub;
+    Info.progress = &Progress.Pub;
     Info.dest = &Dest.Pub;
 }
 
@@ -245,35 +278,8 @@ void TJPEGEncoder::Run() {
     jpeg_finish_compress(&Info);
 }
 
-bool TJPEGEncoder::ReportRunning() noexcept {
-    try {
-        TProgressManager& p = ProgressMgr;
-        const auto now = std::chrono::steady_clock::now();
-        if (!p.TimeRecorded) {
-            p.TimeRecorded = true;
-            p.LastTick = now;
-            return true;
-        }
-        if (now - p.LastTick < Image.ProgressInterval()) return true;
-        p.LastTick = now;
-        const jpeg_progress_mgr& m = p.Pub;
-        if (m.pass_limit <= 0 || m.total_passes <= 0) return true;
-        const int percent = static_cast<int>(
-            (static_cast<double>(m.pass_counter) / static_cast<double>(m.pass_limit) +
-             m.completed_passes) *
-            100.0 / m.total_passes);
-        if (percent == p.LastPercent) return true;
-        p.LastPercent = percent;
-        Image.Progress(psRunning, percent);
-    } catch (...) {
-        Pending = std::current_exception();
-        return false;
-    }
-    return true;
-}
-
 void TJPEGEncoder::Fail() {
-    if (Pending) std::rethrow_exception(Pending);
+    if (Progress.Pending) std::rethrow_exception(Progress.Pending);
     throw EJPEG(ErrorCode);
 }
 
@@ -298,6 +304,7 @@ enum class TOutput { Gray, Colour, Cmyk, Indexed };
 // runs it, and the library leaves its calls by longjmp into Guarded.
 struct TJPEGDecoder {
     jpeg_error_mgr Error{};
+    TJPEGProgress Progress;
     jpeg_source_mgr Source{};
     jpeg_decompress_struct Info{};
     std::jmp_buf Jump{};
@@ -307,38 +314,51 @@ struct TJPEGDecoder {
     TDecodeSettings Wanted{};
     std::array<QRgb, 256> Colours{};
     int ColourCount = 0;
+    // Four channels stored the Adobe way, 255 meaning no ink.
+    bool InvertedInks = false;
     QImage Rows;
 
-    explicit TJPEGDecoder(const QByteArray& Data);
+    // Reporter, when given, hears the library's progress while Decode runs.
+    explicit TJPEGDecoder(const QByteArray& Data, TJPEGImage* Reporter = nullptr);
     TJPEGDecoder(const TJPEGDecoder&) = delete;
     TJPEGDecoder& operator=(const TJPEGDecoder&) = delete;
     ~TJPEGDecoder() { jpeg_destroy(reinterpret_cast<j_common_ptr>(&Info)); }
 
     void ReadHeader();
+    // EJPEG JERR_IMAGE_TOO_BIG when the header announces more than MaxPixels (0: no limit).
+    void CheckSize(std::int64_t MaxPixels) const;
+    bool HasMultipleScans();
     void Configure(const TDecodeSettings& Settings);
     // Pass, when given, sees the picture after each scan of a multi-scan file (not for 8-bit or
     // CMYK output) with the share of the bytes read so far.
     QImage Decode(const std::function<void(const QImage&, int)>& Pass = {});
-    [[noreturn]] void Fail() const { throw EJPEG(ErrorCode); }
+    [[noreturn]] void Fail() const {
+        if (Progress.Pending) std::rethrow_exception(Progress.Pending);
+        throw EJPEG(ErrorCode);
+    }
 
     static TJPEGDecoder& Of(j_common_ptr Info) {
         return *static_cast<TJPEGDecoder*>(Info->client_data);
     }
     [[noreturn]] static void ErrorExit(j_common_ptr Info);
+    static void EmitMessage(j_common_ptr Info, int Level);
+    static void ProgressMonitor(j_common_ptr Info);
     static void InitSource(j_decompress_ptr) {}
     static boolean FillInputBuffer(j_decompress_ptr Info);
     static void SkipInputData(j_decompress_ptr Info, long Count);
     static void TermSource(j_decompress_ptr) {}
 };
 
-TJPEGDecoder::TJPEGDecoder(const QByteArray& Data) : Bytes(Data) {
+TJPEGDecoder::TJPEGDecoder(const QByteArray& Data, TJPEGImage* Reporter) : Bytes(Data) {
     Info.err = jpeg_std_error(&Error);
     Error.error_exit = ErrorExit;
-    Error.emit_message = TJPEGEncoder::EmitMessage;
+    Error.emit_message = EmitMessage;
     Error.output_message = TJPEGEncoder::OutputMessage;
     Error.format_message = TJPEGEncoder::FormatMessageText;
     Error.reset_error_mgr = TJPEGEncoder::ResetErrorMgr;
     Info.client_data = this;
+    Progress.Pub.progress_monitor = ProgressMonitor;
+    Progress.Image = Reporter;
     Source.init_source = InitSource;
     Source.fill_input_buffer = FillInputBuffer;
     Source.skip_input_data = SkipInputData;
@@ -352,6 +372,23 @@ void TJPEGDecoder::ErrorExit(j_common_ptr Info) {
     TJPEGDecoder& d = Of(Info);
     d.ErrorCode = Info->err->msg_code;
     std::longjmp(d.Jump, 1);
+}
+
+// These warnings say that a scan's data stopped at a marker before the picture was complete (or
+// a restart interval's data did); the library would fill the rest with grey and go on. They
+// fail the decoding as data that physically ends does. Other warnings are dropped.
+void TJPEGDecoder::EmitMessage(j_common_ptr Info, int Level) {
+    if (Level >= 0) return;
+    const int code = Info->err->msg_code;
+    if (code != JWRN_HIT_MARKER && code != JWRN_JPEG_EOF && code != JWRN_MUST_RESYNC) return;
+    TJPEGDecoder& d = Of(Info);
+    d.ErrorCode = JERR_INPUT_EOF;
+    std::longjmp(d.Jump, 1);
+}
+
+void TJPEGDecoder::ProgressMonitor(j_common_ptr Info) {
+    TJPEGDecoder& d = Of(Info);
+    if (!d.Progress.Report()) std::longjmp(d.Jump, 1);
 }
 
 // All bytes are in the buffer from the start, so a call for more means the data ended early.
@@ -379,6 +416,19 @@ void TJPEGDecoder::ReadHeader() {
         jpeg_read_header(&Info, TRUE);
     });
     if (!ok) Fail();
+    InvertedInks = Info.saw_Adobe_marker != FALSE;
+}
+
+void TJPEGDecoder::CheckSize(std::int64_t MaxPixels) const {
+    if (MaxPixels > 0 &&
+        static_cast<std::int64_t>(Info.image_width) * Info.image_height > MaxPixels)
+        throw EJPEG(JERR_IMAGE_TOO_BIG);
+}
+
+bool TJPEGDecoder::HasMultipleScans() {
+    bool multiple = false;
+    if (!Guarded(Jump, [this, &multiple] { multiple = jpeg_has_multiple_scans(&Info); })) Fail();
+    return multiple;
 }
 
 void TJPEGDecoder::Configure(const TDecodeSettings& Settings) {
@@ -435,6 +485,7 @@ QImage TJPEGDecoder::Decode(const std::function<void(const QImage&, int)>& Pass)
     if (!Guarded(Jump, [this, wanted, &incremental] {
             incremental = wanted && jpeg_has_multiple_scans(&Info);
             Info.buffered_image = incremental ? TRUE : FALSE;
+            if (Progress.Image) Info.progress = &Progress.Pub;
             jpeg_start_decompress(&Info);
         }))
         Fail();
@@ -455,7 +506,7 @@ QImage TJPEGDecoder::Decode(const std::function<void(const QImage&, int)>& Pass)
         Rows = QImage(width, height, kDecodedFormat);
         break;
     }
-    if (Rows.isNull()) throw std::bad_alloc();
+    if (Rows.isNull()) throw EJPEG(JERR_OUT_OF_MEMORY);
     uchar* const top = Rows.bits();
     const qsizetype stride = Rows.bytesPerLine();
     const auto readRows = [this, top, stride] {
@@ -496,13 +547,17 @@ QImage TJPEGDecoder::Decode(const std::function<void(const QImage&, int)>& Pass)
     if (Output == TOutput::Indexed)
         Rows.setColorTable(QList<QRgb>(Colours.begin(), Colours.begin() + ColourCount));
     if (Output == TOutput::Cmyk) {
-        // Adobe's CMYK files, the usual kind, store the inks inverted: 255 is no ink.
+        // Adobe's files, the usual kind, store the inks inverted (255 is no ink) and say so with
+        // their marker; any other four-channel file stores them as they are (0 is no ink).
+        // light() is what an ink lets through: 255 where there is none of it.
+        const bool inverted = InvertedInks;
+        const auto light = [inverted](uchar Ink) { return inverted ? Ink : 255 - Ink; };
         for (int y = 0; y < height; ++y) {
             auto* px = reinterpret_cast<QRgb*>(Rows.scanLine(y));
             const uchar* ink = Rows.constScanLine(y);
             for (int x = 0; x < width; ++x) {
-                const int c = ink[4 * x], m = ink[4 * x + 1], yel = ink[4 * x + 2],
-                          k = ink[4 * x + 3];
+                const int c = light(ink[4 * x]), m = light(ink[4 * x + 1]),
+                          yel = light(ink[4 * x + 2]), k = light(ink[4 * x + 3]);
                 px[x] = qRgb(c * k / 255, m * k / 255, yel * k / 255);
             }
         }
@@ -510,7 +565,7 @@ QImage TJPEGDecoder::Decode(const std::function<void(const QImage&, int)>& Pass)
             Rows = Rows.convertToFormat(QImage::Format_Grayscale8);
         else if (Wanted.PixelFormat == jf8Bit)
             Rows = Rows.convertToFormat(QImage::Format_Indexed8);
-        if (Rows.isNull()) throw std::bad_alloc();
+        if (Rows.isNull()) throw EJPEG(JERR_OUT_OF_MEMORY);
     }
     return std::move(Rows);
 }
@@ -520,7 +575,8 @@ TJPEGImage::TJPEGImage()
       FGrayscaleOutput(JPEGDefaults.Grayscale),
       FProgressiveOutput(JPEGDefaults.ProgressiveEncoding), FScale(JPEGDefaults.Scale),
       FPixelFormat(JPEGDefaults.PixelFormat), FPerformance(JPEGDefaults.Performance),
-      FSmoothing(JPEGDefaults.Smoothing), FProgressiveDisplay(JPEGDefaults.ProgressiveDisplay) {}
+      FSmoothing(JPEGDefaults.Smoothing), FProgressiveDisplay(JPEGDefaults.ProgressiveDisplay),
+      FMaxPixels(JPEGDefaults.MaxPixels) {}
 
 TJPEGImage::~TJPEGImage() = default;
 
@@ -552,15 +608,24 @@ bool TJPEGImage::DecodesLike(const TJPEGImage& Other) const {
 }
 
 void TJPEGImage::LoadFromStream(QIODevice& Stream) {
-    const QByteArray bytes = Stream.readAll();
-    TJPEGDecoder d(bytes);
-    d.ReadHeader();
-    auto data = std::make_shared<TJPEGData>();
-    data->FBytes = bytes;
-    data->FWidth = static_cast<int>(d.Info.image_width);
-    data->FHeight = static_cast<int>(d.Info.image_height);
-    data->FGrayscale = d.Info.jpeg_color_space == JCS_GRAYSCALE;
-    FProgressiveOutput = d.Info.progressive_mode != FALSE;
+    std::shared_ptr<TJPEGData> data;
+    bool multiScan = false;
+    try {
+        const QByteArray bytes = Stream.readAll();
+        TJPEGDecoder d(bytes);
+        d.ReadHeader();
+        d.CheckSize(FMaxPixels);
+        multiScan = d.HasMultipleScans();
+        data = std::make_shared<TJPEGData>();
+        data->FBytes = bytes;
+        data->FWidth = static_cast<int>(d.Info.image_width);
+        data->FHeight = static_cast<int>(d.Info.image_height);
+        data->FGrayscale = d.Info.jpeg_color_space == JCS_GRAYSCALE;
+    } catch (const std::bad_alloc&) {
+        throw EJPEG(JERR_OUT_OF_MEMORY);
+    }
+    // Whether the file has several scans, progressive or not.
+    FProgressiveOutput = multiScan;
     FData = std::move(data);
     FBitmap = QImage();
     FDecoded = false;
@@ -580,8 +645,10 @@ void TJPEGImage::DIBNeeded() {
 void TJPEGImage::Decode() {
     const TDecodeSettings settings{FScale, FGrayscaleOutput, FPixelFormat, FPerformance,
                                    FSmoothing};
-    TJPEGDecoder d(*FData->FBytes);
+    TJPEGDecoder d(*FData->FBytes, this);
     d.ReadHeader();
+    // The limit may have been lowered, or the bytes come from an image that had another.
+    d.CheckSize(FMaxPixels);
     d.Configure(settings);
     std::function<void(const QImage&, int)> pass;
     if (FProgressiveDisplay)
@@ -593,7 +660,11 @@ void TJPEGImage::Decode() {
     QImage decoded;
     try {
         Progress(psStarting, 0);
-        decoded = d.Decode(pass);
+        try {
+            decoded = d.Decode(pass);
+        } catch (const std::bad_alloc&) {
+            throw EJPEG(JERR_OUT_OF_MEMORY);
+        }
     } catch (...) {
         FBitmap = QImage();
         FDecoded = false;
@@ -796,16 +867,12 @@ void UnregisterJPEGImage() {
 
 // Runs when the application object is made, and undone when it goes.
 void RegisterJPEGImage() {
-    // A palette helps only a screen that shows 256 colours or fewer. The screens are known
-    // once the application object is complete, before it handles its first event.
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [] {
-            if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-                if (const QScreen* screen = QGuiApplication::primaryScreen())
-                    JPEGDefaults.PixelFormat = screen->depth() <= 8 ? jf8Bit : jf24Bit;
-        },
-        Qt::QueuedConnection);
+    // A palette helps only a screen that shows 256 colours or fewer. The application object
+    // brings the platform and its screens up before it runs this, so every picture made after
+    // it starts with the right default; a value the program set itself stays.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            JPEGDefaults.PixelFormat.Suggest(screen->depth() <= 8 ? jf8Bit : jf24Bit);
     RegisterFileFormat(QStringLiteral("jpeg"), QStringLiteral("JPEG Image File"), NewJPEGImage);
     RegisterFileFormat(QStringLiteral("jpg"), QStringLiteral("JPEG Image File"), NewJPEGImage);
     qAddPostRoutine(UnregisterJPEGImage);

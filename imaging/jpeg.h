@@ -33,17 +33,48 @@ enum TJPEGPerformance { jpBestQuality, jpBestSpeed };
 using TProgressEvent =
     std::function<void(TJPEGImage& Sender, TProgressStage Stage, int PercentDone)>;
 
-// Settings every new image starts with. PixelFormat becomes jf8Bit at start when the screen
-// shows 256 colours or fewer.
+// A default that remembers whether the program set it, so that what the module finds out at
+// start never overrides the program's own choice. Reads and assigns like a plain T.
+template <class T> class TJPEGDefault {
+public:
+    constexpr TJPEGDefault(T Value) : FValue(Value) {}
+    constexpr TJPEGDefault& operator=(T Value) {
+        FValue = Value;
+        FChosen = true;
+        return *this;
+    }
+    constexpr operator T() const { return FValue; }
+    // The program has assigned a value.
+    constexpr bool Chosen() const { return FChosen; }
+    // The module's own default, taken only while the program has chosen none.
+    constexpr void Suggest(T Value) {
+        if (!FChosen) FValue = Value;
+    }
+
+private:
+    T FValue;
+    bool FChosen = false;
+};
+
+// Most pixels (width x height of the whole picture) a loaded header may announce: 2^28, a 1 GiB
+// bitmap of 32-bit pixels. The largest pictures cameras write themselves (about 190 million
+// pixels, from the multi-shot modes) pass; what lies beyond is a claim, not a photograph, and
+// the format itself allows 16 times more.
+constexpr std::int64_t kDefaultMaxPixels = std::int64_t{1} << 28;
+
+// Settings every new image starts with. PixelFormat becomes jf8Bit when the application object
+// is made on a screen that shows 256 colours or fewer, unless the program has set it already.
 struct TJPEGDefaults {
     std::uint8_t CompressionQuality = 90;
     bool Grayscale = false;
     bool ProgressiveEncoding = false;
-    TJPEGPixelFormat PixelFormat = jf24Bit;
+    TJPEGDefault<TJPEGPixelFormat> PixelFormat = jf24Bit;
     TJPEGPerformance Performance = jpBestQuality;
     TJPEGScale Scale = jsFullSize;
     bool Smoothing = true;
     bool ProgressiveDisplay = false;
+    // See TJPEGImage::MaxPixels.
+    std::int64_t MaxPixels = kDefaultMaxPixels;
 };
 
 extern TJPEGDefaults JPEGDefaults;
@@ -82,13 +113,17 @@ public:
 
     // Takes the rest of the stream as the picture's bytes and reads their header: size,
     // grayscale and ProgressiveOutput (whether the file has several scans) are known at once,
-    // the pixels are decoded when first needed. EJPEG for a header the library refuses; the
-    // image is then unchanged.
+    // the pixels are decoded when first needed. EJPEG for a header the library refuses, for a
+    // picture of more than MaxPixels (JERR_IMAGE_TOO_BIG) and when memory runs out
+    // (JERR_OUT_OF_MEMORY); the image is then unchanged.
     void LoadFromStream(QIODevice& Stream) override;
 
     // Decodes the loaded bytes unless the pixels are there already, with progress reports
-    // like an encoding. EJPEG when the data is corrupt or ends early; EAbort from the progress
-    // callback ends it quietly without pixels.
+    // like an encoding (running ones from the library as it goes, at most once a
+    // ProgressInterval). EJPEG when the data is corrupt, ends early (JERR_INPUT_EOF, also when
+    // a scan's data stops short at a marker), the picture has more than MaxPixels
+    // (JERR_IMAGE_TOO_BIG) or memory runs out (JERR_OUT_OF_MEMORY); EAbort from the progress
+    // callback ends it quietly without pixels, which is how a viewer stops a long decoding.
     void DIBNeeded();
     // The picture's pixels (decoded first when needed): the loaded picture at the decode
     // settings, or the assigned bitmap.
@@ -157,7 +192,13 @@ public:
     qsizetype EncodedSizeLimit() const { return FEncodedSizeLimit; }
     void SetEncodedSizeLimit(qsizetype Bytes) { FEncodedSizeLimit = Bytes; }
 
-    // Least time between two running-progress reports.
+    // Most pixels a loaded picture may have, checked against its header before anything is
+    // allocated for it (at load and again at decoding); 0: no limit. Starts as
+    // JPEGDefaults.MaxPixels.
+    std::int64_t MaxPixels() const { return FMaxPixels; }
+    void SetMaxPixels(std::int64_t Value) { FMaxPixels = Value; }
+
+    // Least time between two running-progress reports, encoding or decoding.
     std::chrono::milliseconds ProgressInterval() const { return FProgressInterval; }
     void SetProgressInterval(std::chrono::milliseconds Value) { FProgressInterval = Value; }
 
@@ -169,6 +210,7 @@ protected:
 
 private:
     friend struct TJPEGEncoder;
+    friend struct TJPEGProgress;
 
     void Encode(const std::shared_ptr<TJPEGData>& Data);
     void Decode();
@@ -196,6 +238,7 @@ private:
     TProgressEvent FOnProgress;
     int FCompressCount = 0;
     qsizetype FEncodedSizeLimit = 0;
+    std::int64_t FMaxPixels;
     std::chrono::milliseconds FProgressInterval{500};
     TFileWriter FFileWriter;
 };

@@ -124,10 +124,9 @@ check_installer() { # build folder, loader
     local problems=()
     "$loader" "$setup" /S >/dev/null 2>&1 || problems+=("install exit $?")
     "$server" -w
-    local expected=("$folder/ormelix.exe" "$folder/ormelix-demo.exe" "$folder/ormelix-hidlist.exe"
-        "$folder/uninstall.exe" "$menu/Ormelix Console.lnk" "$menu/Ormelix Demo.lnk"
-        "$menu/Ormelix Command Prompt.lnk")
-    [[ -f $dir/cli/ormelix-cli.exe ]] && expected+=("$folder/ormelix-cli.exe")
+    local expected=("$folder/ormelix.exe" "$folder/ormelix-demo.exe" "$folder/ormelix-cli.exe"
+        "$folder/ormelix-hidlist.exe" "$folder/uninstall.exe" "$menu/Ormelix Console.lnk"
+        "$menu/Ormelix Demo.lnk" "$menu/Ormelix Command Prompt.lnk")
     for f in "${expected[@]}"; do
         [[ -f $f ]] || problems+=("missing after install: ${f#"$drive"/}")
     done
@@ -143,6 +142,7 @@ check_installer() { # build folder, loader
         "$server" -k >/dev/null 2>&1
         "$server" -w >/dev/null 2>&1
     fi
+    [[ -f $folder/ormelix-cli.exe ]] && check_installed_tools "$dir" "$loader" "$folder"
     # The uninstaller runs from a copy of itself and returns at once; wait for the copy.
     "$loader" "$folder/uninstall.exe" /S >/dev/null 2>&1 || problems+=("uninstall exit $?")
     "$server" -w
@@ -154,8 +154,30 @@ check_installer() { # build folder, loader
         SUMMARY+=("installer $(basename "$setup"): FAILED: ${problems[*]}")
         FAILED=1
     else
-        SUMMARY+=("installer $(basename "$setup"): silent install, console starts, silent uninstall leaves nothing")
+        SUMMARY+=("installer $(basename "$setup"): silent install, console starts, ormelix-cli and ormelix-hidlist answer, silent uninstall leaves nothing")
     fi
+}
+
+# The installed command-line tools answer as on Linux: 20 whole rows of 250 fields that Python's
+# csv module reads, a command sent, the record as JSON, the HID list. Adds to the caller's problems.
+check_installed_tools() { # build folder, loader, install folder
+    local dir=$1 loader=$2 folder=$3 csv=$1/check-installed.csv out
+    rm -f "$csv"
+    "$loader" "$folder/ormelix-cli.exe" record --demo --period 10 --count 20 \
+        -o "Z:${csv//\//\\}" >"$dir/check-installed-cli.log" 2>&1 ||
+        problems+=("installed ormelix-cli record exit $?")
+    out=$(python3 -c 'import csv, sys
+rows = list(csv.reader(open(sys.argv[1], newline="")))
+bad = [len(r) for r in rows if len(r) != 250]
+print("ok" if len(rows) == 21 and not bad else f"{len(rows)} rows, field counts {bad[:3]}")' "$csv" 2>&1)
+    [[ $out == ok ]] || problems+=("installed ormelix-cli record: $out")
+    "$loader" "$folder/ormelix-cli.exe" send --demo os1=1 >>"$dir/check-installed-cli.log" 2>&1 ||
+        problems+=("installed ormelix-cli send exit $?")
+    out=$("$loader" "$folder/ormelix-cli.exe" info --demo --json 2>>"$dir/check-installed-cli.log" |
+        python3 -c 'import json, sys; print(json.load(sys.stdin)["scale"] > 0)' 2>&1)
+    [[ $out == True ]] || problems+=("installed ormelix-cli info --json: $out")
+    "$loader" "$folder/ormelix-hidlist.exe" >>"$dir/check-installed-cli.log" 2>&1 ||
+        problems+=("installed ormelix-hidlist exit $?")
 }
 
 check_arch() { # arch
@@ -226,7 +248,85 @@ check_arch() { # arch
     fi
 }
 
+# The snapshot series as it happens for a user: series_place_check.exe (the console's own folder
+# choice, one picture) run by an ordinary Unix user from a folder that user cannot write, in a
+# Wine prefix of that user's own; the picture must land whole in that user's Pictures\Ormelix
+# and nothing in the program folder. Needs root, for useradd and to step down to the user.
+check_series_place() { # build folder
+    local dir=$1 user=ormelixcheck loader server home prefix program out rc
+    if [[ $(id -u) -ne 0 ]]; then
+        SUMMARY+=("series place: skipped: not root (the check makes an ordinary user with useradd)")
+        return
+    fi
+    if [[ ! -f $dir/series_place_check.exe ]]; then
+        if [[ -f $TOOLKIT ]]; then
+            SUMMARY+=("series place: FAILED: series_place_check.exe was not built")
+            FAILED=1
+        else
+            SUMMARY+=("series place: skipped: the Windows toolkit is not there")
+        fi
+        return
+    fi
+    say "== series place: as the user $user under Wine"
+    loader=$(wine_loader x86_64)
+    server=$(wine_server)
+    if ! id "$user" >/dev/null 2>&1 && ! useradd -m "$user" >/dev/null 2>&1; then
+        SUMMARY+=("series place: FAILED: useradd $user")
+        FAILED=1
+        return
+    fi
+    home=$(getent passwd "$user" | cut -d: -f6)
+    prefix=$home/wineprefix-check
+    # The program folder: root's, readable by all, writable by root alone.
+    program=$(mktemp -d /tmp/ormelix-program.XXXXXX)
+    cp "$dir/series_place_check.exe" "$program/" && chmod 755 "$program" "$program/series_place_check.exe"
+    series_user() {
+        runuser -u "$user" -- env -i PATH=/usr/bin:/bin HOME="$home" USER="$user" LOGNAME="$user" \
+            WINEPREFIX="$prefix" WINEDEBUG=-all DISPLAY= "$@"
+    }
+    [[ -f $prefix/system.reg ]] || series_user "$loader" wineboot -i >/dev/null 2>&1
+    series_user "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    series_user "$server" -k >/dev/null 2>&1
+    series_user "$server" -w >/dev/null 2>&1
+    out=$(series_user WINEQT_QPA_FONTDIR='Z:\usr\share\wine\fonts' \
+        timeout 120 "$loader" "$program/series_place_check.exe" 2>/dev/null | tr -d '\r')
+    rc=$?
+    printf '%s\n' "$out" >"$dir/check-series-place.log"
+    local problems=() pictures picture unix first
+    pictures=$(sed -n 's/^pictures folder: //p' <<<"$out")
+    picture=$(sed -n 's/^picture: \(.*\) ([0-9]* bytes.*$/\1/p' <<<"$out")
+    ((rc == 0)) || problems+=("series_place_check.exe exit $rc")
+    if [[ -z $pictures || -z $picture ]]; then
+        problems+=("no picture reported")
+    else
+        [[ ${picture,,} == "${pictures,,}\\ormelix\\"* ]] ||
+            problems+=("the picture $picture is not under $pictures\\Ormelix")
+        unix=$(series_user "$loader" winepath -u "$picture" 2>/dev/null | tr -d '\r')
+        if [[ -z $unix || ! -f $unix ]]; then
+            problems+=("the picture is not on the Unix side ($unix)")
+        else
+            first=$(head -c 2 "$unix" | od -An -tx1 | tr -d ' ')
+            [[ $first == ffd8 ]] || problems+=("the picture is not a JPEG")
+            [[ $(stat -c %U "$unix") == "$user" ]] || problems+=("the picture is not the user's")
+            unix=$(readlink -f "$unix")
+            printf 'unix: %s\n' "$unix" >>"$dir/check-series-place.log"
+            # The series folder the check made; the user keeps nothing from it.
+            rm -rf "$(dirname "$unix")"
+        fi
+    fi
+    [[ $(find "$program" -mindepth 1 | wc -l) == 1 ]] || problems+=("files left in the program folder")
+    series_user "$server" -k >/dev/null 2>&1
+    rm -rf "$program"
+    if ((${#problems[@]})); then
+        SUMMARY+=("series place: FAILED: ${problems[*]} (see ${dir#"$ROOT"/}/check-series-place.log)")
+        FAILED=1
+    else
+        SUMMARY+=("series place: user $user, program folder not writable: picture in ${unix/#$home/\~}")
+    fi
+}
+
 check_arch x86_64
+check_series_place "$ROOT/build/windows-x86_64"
 if ((HAVE_I686)); then
     check_arch i686
 else

@@ -2,11 +2,13 @@
 
 #include "widgets/RxNumber.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QHideEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -41,6 +43,17 @@ TRxSpinEdit::TRxSpinEdit(QWidget* Parent) : QLineEdit(Parent) {
     setText(QStringLiteral("0"));
     setAcceptDrops(false);
     connect(this, &QLineEdit::textChanged, this, [this] { Change(); });
+    // A window that comes back with another of its controls focused (moved there while it was
+    // away) sends this field nothing.
+    if (auto* App = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        FFocusWatch =
+            connect(App, &QApplication::focusChanged, this, [this](QWidget* Old, QWidget* Now) {
+                // The move that parked the focus (to the menu bar, say) is not one of these.
+                if (Old != this && Now && FFocusParked && Now != this && !isAncestorOf(Now) &&
+                    Now->window() == window())
+                    ParkedFocusGone();
+            });
+    }
     ApplyAlignment();
     UpdateMinimumHeight();
     RebuildButton();
@@ -52,6 +65,7 @@ TRxSpinEdit::~TRxSpinEdit() {
     FDestroying = true;
     FStepping = true;
     disconnect(this, &QLineEdit::textChanged, this, nullptr);
+    disconnect(FFocusWatch);
     ReleaseButtons();
 }
 
@@ -325,8 +339,28 @@ void TRxSpinEdit::focusOutEvent(QFocusEvent* Event) {
         FFocusParked = true;
         return;
     }
+    FFocusParked = false;
+    ClampOnLeaving();
+}
+
+void TRxSpinEdit::ClampOnLeaving() {
     const Extended V = Value();
     if (ClampValue(V) != V) SetValue(V);
+}
+
+// Focus parked while the window was away that will not come back: the toolkit moves a window's
+// focus without telling the field when the field is disabled or hidden while the window is
+// inactive, so the field leaves here rather than in a focus-out that never comes.
+void TRxSpinEdit::ParkedFocusGone() {
+    FFocusParked = false;
+    ClampOnLeaving();
+}
+
+void TRxSpinEdit::hideEvent(QHideEvent* Event) {
+    QLineEdit::hideEvent(Event);
+    // A minimised window hides its controls spontaneously, and a closed one is hidden before
+    // them; both give the focus back when shown again.
+    if (FFocusParked && !Event->spontaneous() && window()->isVisible()) ParkedFocusGone();
 }
 
 // ---- cut and paste --------------------------------------------------------------------------
@@ -488,6 +522,7 @@ void TRxSpinEdit::changeEvent(QEvent* Event) {
     QLineEdit::changeEvent(Event);
     switch (Event->type()) {
     case QEvent::EnabledChange:
+        if (FFocusParked && !isEnabled()) ParkedFocusGone();
         if (FUpDown) {
             FUpDown->setEnabled(isEnabled());
             LayoutButton();

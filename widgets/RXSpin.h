@@ -226,6 +226,7 @@ protected:
     void dropEvent(QDropEvent* Event) override;
     void focusInEvent(QFocusEvent* Event) override;
     void focusOutEvent(QFocusEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
     void changeEvent(QEvent* Event) override;
     void contextMenuEvent(QContextMenuEvent* Event) override;
@@ -244,6 +245,8 @@ private:
     bool IsEditingDeleteKey(const QKeyEvent* Event) const;
     bool CanEdit() const { return FEditorEnabled && !isReadOnly(); }
     void PasteFrom(QClipboard::Mode Mode);
+    void ClampOnLeaving();
+    void ParkedFocusGone();
 
     TAlignment FAlignment = taLeftJustify;
     Extended FMinValue = 0;
@@ -264,6 +267,7 @@ private:
     bool FAutoSelect = true;
     bool FDestroying = false;
     bool FFocusParked = false;            // focus lost only to a popup or another window
+    QMetaObject::Connection FFocusWatch;  // ends a parked focus that went elsewhere
     const QString* FFilterText = nullptr; // the text the key filter judges, when not text()
 };
 

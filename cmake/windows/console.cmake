@@ -10,6 +10,10 @@ add_subdirectory(${ORMELIX_ROOT}/imaging imaging)
 add_subdirectory(${ORMELIX_ROOT}/app app)
 add_subdirectory(${ORMELIX_ROOT}/tools/demo demo)
 
+# ormelix-cli: the recorder on Qt Core, with the Windows side of its files and Ctrl-C.
+add_subdirectory(${ORMELIX_ROOT}/tools/cli cli)
+target_link_options(ormelix-cli PRIVATE -static-libgcc -static-libstdc++)
+
 # One .exe with nothing beside it: the MinGW runtime inside too. The offscreen platform is
 # linked in beside the windows one so that the programs also start headless (checks under Wine).
 foreach(program ormelix ormelix-demo)
@@ -58,6 +62,11 @@ if(ORMELIX_BUILD_TESTS)
     SOURCES ${tests}/tools/demo/DemoTest.cpp
     LIBS ormelix_demo)
 
+  # ormelix-cli's tests that need no POSIX: the recorder, its files, the choice of instrument.
+  ormelix_console_test(cli_tests
+    SOURCES ${tests}/tools/cli/CliEdgeTest.cpp
+    LIBS ormelix_cli ormelix_app ormelix_hid_sim)
+
   ormelix_console_test(imaging_tests
     SOURCES ${tests}/imaging/LibJpeg.cpp ${tests}/imaging/JpegImageTest.cpp
             ${tests}/imaging/LoadTest.cpp ${tests}/imaging/SaveToFileTest.cpp
@@ -99,24 +108,30 @@ target_link_libraries(tick_bench PRIVATE ormelix_app ormelix_hid_sim)
 target_link_options(tick_bench PRIVATE -static-libgcc -static-libstdc++)
 qt_import_plugins(tick_bench INCLUDE Qt6::QOffscreenIntegrationPlugin)
 
+# The snapshot series placed by the console's own folders, run by tools/windows-check.sh as an
+# ordinary user; line edits beside labels font by font, and the smallest program with a blank
+# line edit, looked at on the windows platform under Wine.
+add_executable(series_place_check ${ORMELIX_ROOT}/tests/app/windows/SeriesPlaceCheck.cpp)
+target_link_libraries(series_place_check PRIVATE ormelix_app ormelix_hid_sim)
+add_executable(line_edit_fonts WIN32 ${ORMELIX_ROOT}/bench/line_edit_fonts.cpp)
+target_link_libraries(line_edit_fonts PRIVATE Qt6::Widgets)
+add_executable(line_edit_repro ${ORMELIX_ROOT}/bench/line_edit_repro.cpp)
+target_link_libraries(line_edit_repro PRIVATE Qt6::Widgets)
+foreach(program series_place_check line_edit_fonts line_edit_repro)
+  target_link_options(${program} PRIVATE -static-libgcc -static-libstdc++)
+  qt_import_plugins(${program} INCLUDE Qt6::QOffscreenIntegrationPlugin)
+endforeach()
+
 # The installer, where NSIS is there: ormelix-setup-<version>.exe beside the programs.
 find_program(ORMELIX_MAKENSIS makensis)
 if(ORMELIX_MAKENSIS)
-  file(STRINGS ${ORMELIX_ROOT}/CMakeLists.txt versionLine REGEX "^project\\(ormelix VERSION")
-  string(REGEX MATCH "VERSION ([0-9.]+)" versionLine "${versionLine}")
-  set(ORMELIX_VERSION ${CMAKE_MATCH_1})
   set(setup ${CMAKE_BINARY_DIR}/ormelix-setup-${ORMELIX_VERSION}.exe)
-  set(programs ormelix ormelix-demo ormelix-hidlist)
-  set(nsisArgs -DPROGRAM=$<TARGET_FILE:ormelix> -DDEMO=$<TARGET_FILE:ormelix-demo>
-               -DHIDLIST=$<TARGET_FILE:ormelix-hidlist>)
-  if(TARGET ormelix-cli)
-    list(APPEND programs ormelix-cli)
-    list(APPEND nsisArgs -DCLI=$<TARGET_FILE:ormelix-cli>)
-  endif()
   add_custom_command(OUTPUT ${setup}
-    COMMAND ${ORMELIX_MAKENSIS} -V2 -DVERSION=${ORMELIX_VERSION} ${nsisArgs}
+    COMMAND ${ORMELIX_MAKENSIS} -V2 -DVERSION=${ORMELIX_VERSION}
+            -DPROGRAM=$<TARGET_FILE:ormelix> -DDEMO=$<TARGET_FILE:ormelix-demo>
+            -DHIDLIST=$<TARGET_FILE:ormelix-hidlist> -DCLI=$<TARGET_FILE:ormelix-cli>
             -DOUTFILE=${setup} ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
-    DEPENDS ${programs} ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
+    DEPENDS ormelix ormelix-demo ormelix-hidlist ormelix-cli ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
     COMMENT "Installer ormelix-setup-${ORMELIX_VERSION}.exe"
     VERBATIM)
   add_custom_target(installer ALL DEPENDS ${setup})

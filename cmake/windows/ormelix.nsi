@@ -1,6 +1,6 @@
 ; Installer of the console for 64-bit Windows. Built by the "installer" target of cmake/windows:
 ;   makensis -DVERSION=<version> -DPROGRAM=<ormelix.exe> -DDEMO=<ormelix-demo.exe>
-;            -DHIDLIST=<ormelix-hidlist.exe> [-DCLI=<ormelix-cli.exe>]
+;            -DHIDLIST=<ormelix-hidlist.exe> -DCLI=<ormelix-cli.exe>
 ;            -DOUTFILE=<ormelix-setup-version.exe> ormelix.nsi
 ; "/S" installs and uninstalls without asking. A 64-bit installer: it needs no 32-bit support
 ; (WoW64) on the machine, nor in Wine.
@@ -43,9 +43,7 @@ Section "Console"
   File "/oname=ormelix.exe" "${PROGRAM}"
   File "/oname=ormelix-demo.exe" "${DEMO}"
   File "/oname=ormelix-hidlist.exe" "${HIDLIST}"
-!ifdef CLI
   File "/oname=ormelix-cli.exe" "${CLI}"
-!endif
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; For every user: the console is a machine's tool, not one person's.

@@ -1,5 +1,7 @@
 #include "hid/linux/HidLinuxHelpers.h"
 
+#include "hid/WinTypes.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,23 +12,6 @@ namespace {
 
 constexpr uint32_t kBusUsb = 0x03;
 constexpr uint32_t kBusI2c = 0x18;
-
-// Win32 codes not among the shared platform types.
-constexpr uint32_t kErrorSuccess = 0;
-constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorPathNotFound = 3;
-constexpr uint32_t kErrorTooManyOpenFiles = 4;
-constexpr uint32_t kErrorAccessDenied = 5;
-constexpr uint32_t kErrorInvalidHandle = 6;
-constexpr uint32_t kErrorNotEnoughMemory = 8;
-constexpr uint32_t kErrorGenFailure = 31;
-constexpr uint32_t kErrorSharingViolation = 32;
-constexpr uint32_t kErrorNotSupported = 50;
-constexpr uint32_t kErrorInvalidParameter = 87;
-constexpr uint32_t kErrorSemTimeout = 121;
-constexpr uint32_t kErrorBusy = 170;
-constexpr uint32_t kErrorOperationAborted = 995;
-constexpr uint32_t kErrorDeviceNotConnected = 1167;
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -201,44 +186,44 @@ uint32_t DeriveDeviceInstance(std::string_view HidSysname, std::string_view Node
 uint32_t Win32ErrorFromErrno(int Errno) {
     switch (Errno) {
     case 0:
-        return kErrorSuccess;
+        return ERROR_SUCCESS;
     case ENOENT:
-        return kErrorFileNotFound;
+        return ERROR_FILE_NOT_FOUND;
     case ENOTDIR:
-        return kErrorPathNotFound;
+        return ERROR_PATH_NOT_FOUND;
     case EMFILE:
     case ENFILE:
-        return kErrorTooManyOpenFiles;
+        return ERROR_TOO_MANY_OPEN_FILES;
     case EACCES:
     case EPERM:
     case EROFS:
-        return kErrorAccessDenied;
+        return ERROR_ACCESS_DENIED;
     case EBADF:
-        return kErrorInvalidHandle;
+        return ERROR_INVALID_HANDLE;
     case ENOMEM:
-        return kErrorNotEnoughMemory;
+        return ERROR_NOT_ENOUGH_MEMORY;
     case ENODEV:
     case ENXIO:
     case EIO:
     case ESHUTDOWN:
-        return kErrorDeviceNotConnected;
+        return ERROR_DEVICE_NOT_CONNECTED;
     case EBUSY:
-        return kErrorBusy;
+        return ERROR_BUSY;
     case ETXTBSY:
-        return kErrorSharingViolation;
+        return ERROR_SHARING_VIOLATION;
     case EINVAL:
     case EFAULT:
     case ENAMETOOLONG:
-        return kErrorInvalidParameter;
+        return ERROR_INVALID_PARAMETER;
     case ETIMEDOUT:
-        return kErrorSemTimeout;
+        return ERROR_SEM_TIMEOUT;
     case ENOTTY:
     case EOPNOTSUPP:
-        return kErrorNotSupported;
+        return ERROR_NOT_SUPPORTED;
     case ECANCELED:
-        return kErrorOperationAborted;
+        return ERROR_OPERATION_ABORTED;
     default:
-        return kErrorGenFailure;
+        return ERROR_GEN_FAILURE;
     }
 }
 

@@ -240,7 +240,7 @@ BOOL WINAPI ReadFileEx(HANDLE File, void* Buffer, DWORD NumberOfBytesToRead, OVE
     if (!Overlapped || !CompletionRoutine || (!Buffer && NumberOfBytesToRead > 0)) {
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    if (tPending) return Fail(kErrorBusy);
+    if (tPending) return Fail(ERROR_BUSY);
     // A pulled node reports hang-up (or a former read found it gone): refuse to start, as
     // Windows does, rather than start a read that can only fail at once.
     if (NodeGone(*state)) return Fail(ERROR_DEVICE_NOT_CONNECTED);
@@ -256,7 +256,7 @@ BOOL WINAPI ReadFileEx(HANDLE File, void* Buffer, DWORD NumberOfBytesToRead, OVE
     const int fl = ::fcntl(state->Fd, F_GETFL);
     if (fl >= 0 && !(fl & O_NONBLOCK)) ::fcntl(state->Fd, F_SETFL, fl | O_NONBLOCK);
 
-    Overlapped->Internal = kStatusPending;
+    Overlapped->Internal = STATUS_PENDING;
     Overlapped->InternalHigh = 0;
     tPending = PendingRead{state, static_cast<uint8_t*>(Buffer), NumberOfBytesToRead, Overlapped,
                            CompletionRoutine};
@@ -269,7 +269,7 @@ BOOL WINAPI GetOverlappedResult(HANDLE File, OVERLAPPED* Overlapped,
     if (!Overlapped || !NumberOfBytesTransferred) return Fail(ERROR_INVALID_PARAMETER);
     // A read progresses only in its own thread's alertable wait, so waiting here could never
     // end: a pending read answers "incomplete" whatever the wait flag says.
-    if (Overlapped->Internal == kStatusPending) return Fail(ERROR_IO_INCOMPLETE);
+    if (Overlapped->Internal == STATUS_PENDING) return Fail(ERROR_IO_INCOMPLETE);
     if (Overlapped->Internal != ERROR_SUCCESS) {
         *NumberOfBytesTransferred = 0;
         return Fail(static_cast<DWORD>(Overlapped->Internal));
@@ -280,7 +280,7 @@ BOOL WINAPI GetOverlappedResult(HANDLE File, OVERLAPPED* Overlapped,
 
 DWORD WINAPI SleepEx(DWORD Milliseconds, BOOL Alertable) {
     if (!Alertable || !tPending) {
-        if (Milliseconds == kInfinite) {
+        if (Milliseconds == INFINITE) {
             for (;;) std::this_thread::sleep_for(std::chrono::hours(24));
         }
         SleepMilliseconds(Milliseconds);
@@ -297,7 +297,7 @@ DWORD WINAPI SleepEx(DWORD Milliseconds, BOOL Alertable) {
             return WAIT_IO_COMPLETION;
         }
         int timeout = -1;
-        if (Milliseconds != kInfinite) {
+        if (Milliseconds != INFINITE) {
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             timeout = static_cast<int>(std::max<long long>(left, 0));

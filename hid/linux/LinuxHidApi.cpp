@@ -41,7 +41,7 @@ BOOLEAN GetUsbString(HANDLE Device, std::string_view Attribute, void* Buffer, UL
     const auto state = FindHandle(Device);
     if (!state) return Fail(ERROR_INVALID_HANDLE);
     if (!Buffer) return Fail(ERROR_INVALID_PARAMETER);
-    if (!state->Node || state->Node->UsbDeviceDir.empty()) return Fail(kErrorNotSupported);
+    if (!state->Node || state->Node->UsbDeviceDir.empty()) return Fail(ERROR_NOT_SUPPORTED);
     const auto text = ReadAttribute(state->Node->UsbDeviceDir, Attribute);
     if (!text) {
         // Pulled: its sysfs directories went with it, as they do for the attributes.
@@ -153,7 +153,7 @@ BOOLEAN WINAPI HidD_FreePreparsedData(PHIDP_PREPARSED_DATA PreparsedDataHandle) 
 NTSTATUS WINAPI HidP_GetCaps(PHIDP_PREPARSED_DATA PreparsedDataHandle, HIDP_CAPS* Capabilities) {
     const auto data = Preparsed().Find(reinterpret_cast<const void*>(PreparsedDataHandle));
     if (!data) return HIDP_STATUS_INVALID_PREPARSED_DATA;
-    if (!Capabilities) return kHidpStatusNull;
+    if (!Capabilities) return HIDP_STATUS_NULL;
     const ReportDescriptorInfo& info = data->Info;
     // As Windows counts them: the longest report of the kind plus the report ID byte, which
     // is there even when the device does not number its reports.

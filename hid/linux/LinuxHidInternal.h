@@ -18,17 +18,7 @@
 
 namespace hidlinux {
 
-// --- Win32 values beyond the shared platform types -----------------------------------------
-constexpr DWORD kErrorNotSupported = 50;
-constexpr DWORD kErrorBusy = 170;
-constexpr DWORD kErrorNoSuchDevinst = 0xE000020Bu;
-constexpr DWORD kRegSz = 1;
-constexpr DWORD kRegDword = 4;
-constexpr DWORD kRegMultiSz = 7;
-constexpr DWORD kSpintActive = 1;
-constexpr NTSTATUS kHidpStatusNull = static_cast<NTSTATUS>(0x80110001u);
-constexpr ULONG_PTR kStatusPending = 0x103;
-constexpr DWORD kInfinite = 0xFFFFFFFFu;
+// --- Values of this platform ----------------------------------------------------------------
 constexpr ULONG kDefaultInputBuffers = 64; // hidraw's own queue length
 constexpr ULONG kMinInputBuffers = 2;
 constexpr ULONG kMaxInputBuffers = 512;
@@ -148,7 +138,7 @@ void CloseDeviceMonitor(int Fd);
 // --- device-setup entries -------------------------------------------------------------------
 
 struct RegistryValue {
-    DWORD Type = kRegSz;
+    DWORD Type = REG_SZ;
     std::vector<uint8_t> Bytes;
 };
 

@@ -26,14 +26,14 @@ bool SameGuid(const GUID& A, const GUID& B) {
 }
 
 RegistryValue Text(const std::string& Value) {
-    RegistryValue v{kRegSz, {}};
+    RegistryValue v{REG_SZ, {}};
     v.Bytes.assign(Value.begin(), Value.end());
     v.Bytes.push_back(0);
     return v;
 }
 
 RegistryValue TextList(const std::vector<std::string>& Values) {
-    RegistryValue v{kRegMultiSz, {}};
+    RegistryValue v{REG_MULTI_SZ, {}};
     for (const std::string& s : Values) {
         v.Bytes.insert(v.Bytes.end(), s.begin(), s.end());
         v.Bytes.push_back(0);
@@ -43,7 +43,7 @@ RegistryValue TextList(const std::vector<std::string>& Values) {
 }
 
 RegistryValue Number(uint32_t Value) {
-    RegistryValue v{kRegDword, std::vector<uint8_t>(4)};
+    RegistryValue v{REG_DWORD, std::vector<uint8_t>(4)};
     for (int i = 0; i < 4; ++i) v.Bytes[i] = static_cast<uint8_t>(Value >> (8 * i));
     return v;
 }
@@ -220,7 +220,7 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO Set, SP_DEVINFO_DATA* DevInfo,
         if (DevInfo && set->Records[i].DevInst != DevInfo->DevInst) continue;
         if (seen++ != MemberIndex) continue;
         InterfaceData->InterfaceClassGuid = kHidInterfaceGuid;
-        InterfaceData->Flags = kSpintActive;
+        InterfaceData->Flags = SPINT_ACTIVE;
         StoreToken(InterfaceData, i + 1);
         return TRUE;
     }
@@ -268,7 +268,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO Set, SP_DEVINFO_DATA* Dev
     if (!set) return Fail(ERROR_INVALID_HANDLE);
     if (!ValidDevInfo(DevInfo)) return Fail(ERROR_INVALID_USER_BUFFER);
     const InterfaceRecord* record = FindByInstance(*set, DevInfo->DevInst);
-    if (!record) return Fail(kErrorNoSuchDevinst);
+    if (!record) return Fail(ERROR_NO_SUCH_DEVINST);
     const auto it = record->Properties.find(Property);
     if (it == record->Properties.end()) return Fail(ERROR_INVALID_DATA);
 

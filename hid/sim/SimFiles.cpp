@@ -83,7 +83,7 @@ BOOL WINAPI SimReadFileEx(HANDLE File, void* Buffer, DWORD NumberOfBytesToRead,
     // refuses it.
     if (NumberOfBytesToRead < h->Device->Desc.InputReportByteLength)
         return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    Overlapped->Internal = kStatusPending;
+    Overlapped->Internal = STATUS_PENDING;
     Overlapped->InternalHigh = 0;
     s->Pending.push_back(SimPendingRead{ThreadToken(), ToId(File), h->Device,
                                         static_cast<uint8_t*>(Buffer), NumberOfBytesToRead,
@@ -96,7 +96,7 @@ BOOL WINAPI SimGetOverlappedResult(HANDLE File, OVERLAPPED* Overlapped, DWORD* T
     SIM_IMPL(FALSE);
     if (s->Handles.count(ToId(File)) == 0 || Overlapped == nullptr)
         return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (Overlapped->Internal == kStatusPending) return Fail(ERROR_IO_INCOMPLETE, FALSE);
+    if (Overlapped->Internal == STATUS_PENDING) return Fail(ERROR_IO_INCOMPLETE, FALSE);
     if (Transferred != nullptr) *Transferred = static_cast<DWORD>(Overlapped->InternalHigh);
     if (Overlapped->Internal != 0) return Fail(static_cast<DWORD>(Overlapped->Internal), FALSE);
     return TRUE;

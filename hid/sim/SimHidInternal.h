@@ -13,7 +13,6 @@ namespace hidsim {
 
 constexpr GUID kHidGuid = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-constexpr ULONG_PTR kStatusPending = 0x103;
 constexpr char kHidChange = 1;
 constexpr char kOtherChange = 0;
 

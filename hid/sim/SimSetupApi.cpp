@@ -8,8 +8,6 @@ namespace hidsim {
 
 namespace {
 
-constexpr DWORD kSpIntActive = 1;
-
 bool SameGuid(const GUID& A, const GUID& B) {
     return std::memcmp(&A, &B, sizeof A) == 0;
 }
@@ -44,7 +42,7 @@ BOOL WINAPI SimSetupDiEnumDeviceInterfaces(HDEVINFO Set, SP_DEVINFO_DATA*, const
         return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
     if (MemberIndex >= it->second.size()) return Fail(ERROR_NO_MORE_ITEMS, FALSE);
     Data->InterfaceClassGuid = *Guid;
-    Data->Flags = kSpIntActive;
+    Data->Flags = SPINT_ACTIVE;
     Data->Reserved = MemberIndex + 1;
     return TRUE;
 }

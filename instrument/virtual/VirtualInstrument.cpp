@@ -33,7 +33,8 @@ VirtualInstrument::Record VirtualInstrument::Fetch() {
             r[SampleByte(1, i)] = static_cast<uint8_t>(std::clamp(s2, 0, 255));
     }
     uint8_t min1 = 255, max1 = 0, min2 = 255, max2 = 0;
-    // Over the points before the last: its bytes are the poll period and the outputs.
+    // Over the points before the last: S1's last point is the poll period byte (S2's is left
+    // out alike).
     for (int i = 0; i < SamplePoints - 1; ++i) {
         min1 = std::min(min1, r[SampleByte(0, i)]);
         max1 = std::max(max1, r[SampleByte(0, i)]);

@@ -14,8 +14,9 @@ class VirtualInstrument {
 public:
     using Record = std::array<uint8_t, instrument::RecordSize>;
 
-    // Its own use of a byte the console gives no meaning: OS1 in bit 0, OS2 in bit 1.
-    static constexpr int OutputsByte = 241;
+    // Its own use of a byte the record leaves without meaning (242 to 244, 251, 252; 241 is S2's
+    // last point): OS1 in bit 0, OS2 in bit 1.
+    static constexpr int OutputsByte = 242;
 
     // The cursor runs over the plot's columns: 2 × pos − 2 from 0 to 474.
     static constexpr int CursorFirst = 1;

@@ -84,8 +84,9 @@ protected:
     void Start() {
         form = std::make_unique<TOrmelix_Control_Form>();
         form->Pause = [this](int Ms) { pauses.push_back(Ms); };
-        // No test writes into the real user's pictures folder; the tests of it set one.
+        // No test writes into the real user's pictures or home folder; the tests of them set one.
         form->PicturesFolder = [] { return QString(); };
+        form->HomeFolder = [] { return QString(); };
         Events(); // the first, posted device change
     }
 

@@ -1,6 +1,19 @@
 #include "tests/app/ConsoleFixture.h"
 
+#include <QElapsedTimer>
+
 namespace {
+
+// Shows a window and waits until it is the active one (the Windows build has no Qt Test).
+bool ShowActive(QWidget& Window) {
+    Window.show();
+    Window.activateWindow();
+    QElapsedTimer waited;
+    waited.start();
+    while (!Window.isActiveWindow() && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return Window.isActiveWindow();
+}
 
 TEST_F(ConsoleTest, UnpluggedInstrumentIsLetGoAndFoundAgainWhenReplugged) {
     auto instrument = PlugInstrument();
@@ -61,6 +74,30 @@ TEST_F(ConsoleTest, NothingTheConsoleHeldIsLeftAtExit) {
     EXPECT_EQ(sim.OpenHandleCount(), 0);
     EXPECT_EQ(sim.MonitorCount(), 0);
     EXPECT_FALSE(sim.IsLoaded("HID.dll"));
+}
+
+TEST_F(ConsoleTest, PollPeriodTypedBeyondItsRangeIsClampedWhenTheIdleStateDisablesIt) {
+    auto instrument = PlugInstrument();
+    Start();
+    ASSERT_TRUE(ShowActive(*form));
+    Connect();
+    Tick();
+    form->RxSpinEdit240->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(form->RxSpinEdit240->hasFocus());
+    form->RxSpinEdit240->setText("300"); // typed, as far as the field is concerned
+    ASSERT_EQ(form->RxSpinEdit240->text(), "300");
+
+    // The user looks at another window; the instrument is pulled meanwhile and the next tick
+    // puts the console into its idle state.
+    QWidget elsewhere;
+    ASSERT_TRUE(ShowActive(elsewhere));
+    ASSERT_EQ(form->RxSpinEdit240->text(), "300"); // only parked
+    sim.Unplug("/dev/hidraw0");
+    Events();
+    Tick();
+    ASSERT_FALSE(form->RxSpinEdit240->isEnabled());
+    EXPECT_EQ(form->RxSpinEdit240->text(), "255");
+    EXPECT_EQ(form->RxSpinEdit240->IntegerValue(), 255); // a save would send 255, not 300 & 0xFF
 }
 
 } // namespace

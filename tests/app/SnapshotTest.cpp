@@ -1,3 +1,4 @@
+#include "app/SeriesFolder.h"
 #include "tests/app/ConsoleFixture.h"
 #include "tests/common/DecodePicture.h"
 
@@ -6,6 +7,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <cctype>
+#include <string>
 #ifndef _WIN32
 #include <ostream>
 #include <unistd.h>
@@ -136,6 +139,7 @@ struct AsOrdinaryUser {
 struct PlaceCase {
     const char* name;
     bool programFolderWritable;
+    bool picturesWritable;
     const char* series; // where the series goes, under the temporary folder
 };
 
@@ -152,18 +156,25 @@ TEST_P(SeriesPlaceTest, WholePicturesWhereTheUserCanFindThem) {
         P::ReadUser | P::ExeUser | P::ReadGroup | P::ExeGroup | P::ReadOther | P::ExeOther;
     const auto all = readOnly | P::WriteUser | P::WriteGroup | P::WriteOther;
     QDir root(tmp.path());
-    ASSERT_TRUE(root.mkdir("bin") && root.mkdir("Pictures"));
+    ASSERT_TRUE(root.mkdir("bin") && root.mkdir("Pictures") && root.mkdir("home"));
     programFolder = root.filePath("bin");
     form->PicturesFolder = [&root] { return root.filePath("Pictures"); };
+    form->HomeFolder = [&root] { return root.filePath("home"); };
+    const auto& c = GetParam();
     ASSERT_TRUE(QFile::setPermissions(tmp.path(), all));
-    ASSERT_TRUE(QFile::setPermissions(root.filePath("Pictures"), all));
+    ASSERT_TRUE(QFile::setPermissions(root.filePath("home"), all));
     ASSERT_TRUE(
-        QFile::setPermissions(programFolder, GetParam().programFolderWritable ? all : readOnly));
+        QFile::setPermissions(root.filePath("Pictures"), c.picturesWritable ? all : readOnly));
+    ASSERT_TRUE(QFile::setPermissions(programFolder, c.programFolderWritable ? all : readOnly));
     {
         [[maybe_unused]] AsOrdinaryUser user;
 #ifdef _WIN32
-        if (!GetParam().programFolderWritable && !RefusesFiles(programFolder))
-            GTEST_SKIP() << "the program folder cannot be made read-only here";
+        for (const QString& folder : {programFolder, root.filePath("Pictures")}) {
+            const bool meantReadOnly =
+                folder == programFolder ? !c.programFolderWritable : !c.picturesWritable;
+            if (meantReadOnly && !RefusesFiles(folder))
+                GTEST_SKIP() << "a folder cannot be made read-only here";
+        }
 #else
         ASSERT_NE(::geteuid(), 0u);
 #endif
@@ -171,11 +182,12 @@ TEST_P(SeriesPlaceTest, WholePicturesWhereTheUserCanFindThem) {
     }
     // Decided at the click: a folder that turns writable later does not move the series.
     ASSERT_TRUE(QFile::setPermissions(programFolder, all));
+    ASSERT_TRUE(QFile::setPermissions(root.filePath("Pictures"), all));
     TickAt(230);
     TickAt(100);
     TickAt(230);
 
-    const QString folder = root.filePath(GetParam().series);
+    const QString folder = root.filePath(c.series);
     EXPECT_EQ(SnapshotFolder, folder);
     const QStringList pictures = Pictures();
     EXPECT_EQ(pictures, QStringList({folder + "/201306.jpg", folder + "/201307.jpg"}));
@@ -188,17 +200,128 @@ TEST_P(SeriesPlaceTest, WholePicturesWhereTheUserCanFindThem) {
         const QImage picture = DecodePicture(bytes);
         EXPECT_EQ(picture.size(), QSize(SnapshotWidth, SnapshotHeight));
     }
-    EXPECT_EQ(QDir(programFolder)
-                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-                  .size(),
-              GetParam().programFolderWritable ? 1 : 0); // no probe file left behind
+    // No probe file left behind.
+    for (const char* place : {"bin", "Pictures", "home"}) {
+        const QString where = root.filePath(place);
+        const QStringList left =
+            QDir(where).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        EXPECT_EQ(left.size(), folder.startsWith(where + "/") ? 1 : 0) << place;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     ProgramFolders, SeriesPlaceTest,
-    ::testing::Values(PlaceCase{"Writable", true, "bin/071226_201305"},
-                      PlaceCase{"ReadOnly", false, "Pictures/Ormelix/071226_201305"}),
+    ::testing::Values(PlaceCase{"Writable", true, true, "bin/071226_201305"},
+                      PlaceCase{"ReadOnly", false, true, "Pictures/Ormelix/071226_201305"},
+                      PlaceCase{"PicturesReadOnlyToo", false, false, "home/Ormelix/071226_201305"},
+                      PlaceCase{"OnlyPicturesReadOnly", true, false, "bin/071226_201305"}),
     [](const ::testing::TestParamInfo<PlaceCase>& Info) { return std::string(Info.param.name); });
+
+#ifndef _WIN32
+struct SystemFolderCase {
+    const char* folder;
+    bool system;
+};
+
+// Names the case in test listings.
+void PrintTo(const SystemFolderCase& P, std::ostream* Os) {
+    *Os << P.folder;
+}
+
+class SystemFolderTest : public ::testing::TestWithParam<SystemFolderCase> {};
+
+// As root a file can be made in /usr/bin, so only the folder's kind keeps the series out.
+TEST_P(SystemFolderTest, InstalledProgramNeverWritesBesideItself) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QString pictures = QDir(tmp.path()).filePath("Pictures");
+    const QString home = QDir(tmp.path()).filePath("home");
+    EXPECT_EQ(IsSystemFolder(GetParam().folder), GetParam().system);
+    if (!GetParam().system) return;
+    EXPECT_EQ(SeriesRoot(GetParam().folder, pictures, home), pictures + "/Ormelix");
+    // Nor does the last resort when no other place can be written.
+    EXPECT_EQ(SeriesRoot(GetParam().folder, "/proc/no-pictures", "/proc/no-home"),
+              "/proc/no-pictures/Ormelix");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, SystemFolderTest,
+    ::testing::Values(SystemFolderCase{"/usr/bin", true}, SystemFolderCase{"/usr/local/bin", true},
+                      SystemFolderCase{"/bin", true}, SystemFolderCase{"/usr/sbin", true},
+                      SystemFolderCase{"/sbin", true}, SystemFolderCase{"/opt/ormelix/bin", true},
+                      SystemFolderCase{"/usr/lib/x86_64-linux-gnu/ormelix", true},
+                      SystemFolderCase{"/usr/bin/../local/bin", true}, SystemFolderCase{"/", true},
+                      SystemFolderCase{"/usrlocal/bin", false},
+                      SystemFolderCase{"/home/user/ormelix/build", false},
+                      SystemFolderCase{"/var/home/user/bin", false},
+                      SystemFolderCase{"/tmp/ormelix", false}),
+    [](const ::testing::TestParamInfo<SystemFolderCase>& Info) {
+        std::string name = "At";
+        for (const char* c = Info.param.folder; *c; ++c)
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
+
+struct PicturesSettingCase {
+    const char* name;
+    const char* setting;  // the user-dirs line's value; null for no file
+    const char* home;     // null for the temporary home
+    const char* expected; // under the temporary home; null for none known
+};
+
+// Names the case in test listings.
+void PrintTo(const PicturesSettingCase& P, std::ostream* Os) {
+    *Os << P.name;
+}
+
+class PicturesSettingTest : public ::testing::TestWithParam<PicturesSettingCase> {
+protected:
+    // The environment as it was, given back after each case.
+    struct SavedVariable {
+        const char* name;
+        bool was = qEnvironmentVariableIsSet(name);
+        QByteArray value = qgetenv(name);
+        ~SavedVariable() {
+            if (was)
+                qputenv(name, value);
+            else
+                qunsetenv(name);
+        }
+    };
+    SavedVariable savedHome{"HOME"};
+    SavedVariable savedConfig{"XDG_CONFIG_HOME"};
+};
+
+TEST_P(PicturesSettingTest, OnlyAnAbsoluteSettingIsFollowed) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const auto& c = GetParam();
+    const QString home = c.home ? QString(c.home) : tmp.path();
+    qputenv("HOME", home.toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", tmp.path().toLocal8Bit());
+    if (c.setting) {
+        QFile dirs(QDir(tmp.path()).filePath("user-dirs.dirs"));
+        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+        dirs.write(QByteArray("XDG_PICTURES_DIR=") + c.setting + "\n");
+    }
+    const QString expected =
+        c.expected ? QDir(tmp.path()).filePath(QString::fromUtf8(c.expected)) : QString();
+    EXPECT_EQ(UserPicturesFolder(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, PicturesSettingTest,
+    ::testing::Values(PicturesSettingCase{"UnderHome", "\"$HOME/Bilder\"", nullptr, "Bilder"},
+                      PicturesSettingCase{"None", nullptr, nullptr, "Pictures"},
+                      PicturesSettingCase{"Empty", "\"\"", nullptr, "Pictures"},
+                      PicturesSettingCase{"Relative", "\"shots\"", nullptr, "Pictures"},
+                      PicturesSettingCase{"DotRelative", "\"./shots\"", nullptr, "Pictures"},
+                      PicturesSettingCase{"Unquoted", "shots", nullptr, "Pictures"},
+                      PicturesSettingCase{"RelativeHome", nullptr, "relative/home", nullptr}),
+    [](const ::testing::TestParamInfo<PicturesSettingCase>& Info) {
+        return std::string(Info.param.name);
+    });
+#endif
 
 TEST_F(SnapshotTest, PictureIsTheTopOfTheWindowAsAJpeg) {
     for (int i = 0; i <= 120; ++i) instrument->next[2 * i] = 100;

@@ -1,6 +1,8 @@
 // The controller: first scan, rescans, enumeration, check-out, handler hand-down.
 #include "tests/hid/HidTestSupport.h"
 
+#include <cctype>
+
 namespace {
 
 using ControllerTest = HidFixture;
@@ -281,6 +283,132 @@ TEST_F(ControllerTest, ThrowingPlugHandlersDoNotCutTheRescanShort) {
     EXPECT_EQ(Paths(*c), (std::vector<std::string>{"/dev/b", "/dev/c"}));
     EXPECT_EQ(c->CheckedInCount(), 2);
     Pump();
+}
+
+// Whichever handler of a rescan throws, every other event of that rescan still comes, each
+// call guarded on its own.
+class OneThrowingHandler : public HidFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OneThrowingHandler, CostsNoOtherEventOfTheRescan) {
+    PlugAll({"/dev/a", "/dev/b", "/dev/c"});
+    auto c = Started();
+    struct Thrower : EventLog {
+        std::string ThrowAt;
+        void Record(const std::string& E) {
+            Events.push_back(E);
+            if (E == ThrowAt) throw std::runtime_error(E);
+        }
+        void Arrival(TJvHidDevice* D) { Record("arrival " + Name(D)); }
+        void Removal(TJvHidDevice* D) { Record("removal " + Name(D)); }
+        void Unplug(TJvHidDevice* D) { Record("unplug " + Name(D)); }
+    } log;
+    log.ThrowAt = GetParam();
+    c->SetOnArrival(TJvHidPlugEvent(&log, &Thrower::Arrival));
+    c->SetOnRemoval(TJvHidPlugEvent(&log, &Thrower::Removal));
+    c->SetOnDeviceUnplug(TJvHidPlugEvent(&log, &Thrower::Unplug));
+    c->SetOnDeviceChange(TJvNotifyEvent(static_cast<EventLog*>(&log), &EventLog::Change));
+    log.Events.clear();
+
+    Sim.Unplug("/dev/a");
+    Sim.Unplug("/dev/b");
+    PlugAll({"/dev/d"});
+    EXPECT_THROW(c->DeviceChange(), std::runtime_error);
+    EXPECT_EQ(log.Events,
+              (std::vector<std::string>{"unplug /dev/b", "removal /dev/b", "unplug /dev/a",
+                                        "removal /dev/a", "arrival /dev/d", "change"}));
+    EXPECT_EQ(Paths(*c), (std::vector<std::string>{"/dev/c", "/dev/d"}));
+    EXPECT_EQ(c->CheckedInCount(), 2);
+    EXPECT_EQ(c->UnpluggedCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Handlers, OneThrowingHandler,
+                         ::testing::Values("unplug /dev/b", "removal /dev/b", "unplug /dev/a",
+                                           "arrival /dev/d"),
+                         [](const auto& Info) {
+                             std::string name;
+                             for (char ch : std::string(Info.param))
+                                 if (std::isalnum(static_cast<unsigned char>(ch))) name += ch;
+                             return name;
+                         });
+
+// An arrival handler may rescan directly; the nested scan lists the arrivals the outer pass
+// has not appended yet, and the outer pass must not append them a second time.
+class RescanFromArrival : public HidFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RescanFromArrival, ListsEveryDeviceOnce) {
+    PlugAll({"/dev/a"});
+    auto c = Started();
+    struct Rescanner : EventLog {
+        std::string At;
+        bool Done = false;
+        void Arrival(TJvHidDevice* D) {
+            EventLog::Arrival(D);
+            if (Done || Name(D) != At) return;
+            Done = true;
+            D->Controller()->DeviceChange();
+        }
+    } log;
+    log.At = GetParam();
+    c->SetOnArrival(TJvHidPlugEvent(&log, &Rescanner::Arrival));
+    PlugAll({"/dev/b", "/dev/c", "/dev/d"});
+    c->DeviceChange();
+    ASSERT_TRUE(log.Done);
+    EXPECT_EQ(Paths(*c), (std::vector<std::string>{"/dev/a", "/dev/b", "/dev/c", "/dev/d"}));
+    EXPECT_EQ(c->CheckedInCount(), 4);
+    for (const char* p : {"/dev/b", "/dev/c", "/dev/d"})
+        EXPECT_EQ(log.Count(std::string("arrival ") + p), 1u) << p;
+    EXPECT_EQ(Sim.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(At, RescanFromArrival, ::testing::Values("/dev/b", "/dev/c", "/dev/d"),
+                         [](const auto& Info) { return std::string(Info.param).substr(5); });
+
+// CheckedOutCount counts devices held and still plugged in, also when the application marks a
+// free device unplugged, and also as handlers of a rescan see it.
+TEST_F(ControllerTest, CheckedOutCountsHeldDevicesStillPluggedIn) {
+    PlugAll({"/dev/a", "/dev/b", "/dev/c"});
+    auto c = Started();
+    struct Watch {
+        TJvHidDeviceController* C;
+        std::vector<int> Seen;
+        void Look(TJvHidDevice*) { Seen.push_back(C->CheckedOutCount()); }
+        bool MarkFirst(TJvHidDevice* D, int Idx) {
+            if (Idx == 0) D->MarkUnplugged();
+            return true;
+        }
+    } watch{c.get(), {}};
+    c->SetOnDeviceUnplug(TJvHidPlugEvent(&watch, &Watch::Look));
+    c->SetOnRemoval(TJvHidPlugEvent(&watch, &Watch::Look));
+    TJvHidDevice* held = nullptr;
+    ASSERT_TRUE(c->CheckOutByIndex(held, 2));
+
+    c->SetOnEnumerate(TJvHidEnumerateEvent(&watch, &Watch::MarkFirst));
+    EXPECT_EQ(c->Enumerate(), 3);
+    EXPECT_EQ(watch.Seen, (std::vector<int>{1})); // /dev/a's OnUnplug
+    EXPECT_EQ(c->CheckedOutCount(), 1);
+    EXPECT_EQ(c->CheckedInCount(), 2);
+    EXPECT_EQ(c->UnpluggedCount(), 1);
+
+    // A free device pulled, and the marked one dropped: the handlers see the held one only.
+    watch.Seen.clear();
+    Sim.Unplug("/dev/b");
+    Pump();
+    EXPECT_EQ(watch.Seen, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(Paths(*c), (std::vector<std::string>{"/dev/c", "/dev/a"}));
+    EXPECT_EQ(c->CheckedOutCount(), 1);
+    EXPECT_EQ(c->UnpluggedCount(), 0);
+
+    watch.Seen.clear();
+    Sim.Unplug("/dev/c");
+    Pump();
+    EXPECT_EQ(watch.Seen, (std::vector<int>{0, 0}));
+    EXPECT_EQ(c->CheckedOutCount(), 0);
+    EXPECT_EQ(c->UnpluggedCount(), 1);
+    EXPECT_EQ(c->CheckedInCount(), 1);
+    delete held;
+    EXPECT_EQ(c->CheckedOutCount(), 0);
+    EXPECT_EQ(c->UnpluggedCount(), 0);
+    EXPECT_EQ(c->CheckedInCount(), 1);
 }
 
 TEST_F(ControllerTest, SettingOnDeviceChangeRescansAtOnce) {

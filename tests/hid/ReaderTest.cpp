@@ -1,6 +1,8 @@
 // The background reader: delivery on the GUI thread, stopping, errors, unplugging.
 #include "tests/hid/HidTestSupport.h"
 
+#include "hid/JvHidHandOver.h"
+
 #include <atomic>
 #ifdef __GLIBC__
 #include <pthread.h>
@@ -363,6 +365,132 @@ TEST_F(ReaderTest, WithoutEventLoopDeliveriesRunOnTheReaderThread) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(direct.Count, 1);
     EXPECT_TRUE(direct.OffGui);
+    delete d;
+}
+
+// Without an event loop (as ormelix-hidlist builds its controller) the handlers run on the
+// reader thread: one that throws is reported as the loop reports it, and the reader goes on.
+struct ThrowingHandlerCase {
+    const char* Name;
+    bool ErrorHandler; // OnDataError throws (reads cannot start); otherwise OnData
+};
+
+void PrintTo(const ThrowingHandlerCase& C, std::ostream* Os) {
+    *Os << C.Name;
+}
+
+class ThrowingHandlerWithoutLoop : public HidFixture,
+                                   public ::testing::WithParamInterface<ThrowingHandlerCase> {};
+
+TEST_P(ThrowingHandlerWithoutLoop, IsReportedAndTheReaderGoesOn) {
+    SimDeviceSpec desc = MakeDevice("/dev/r");
+    if (GetParam().ErrorHandler) desc.ReadStartError = ERROR_GEN_FAILURE;
+    Sim.Plug(desc);
+    TJvHidDeviceController c(nullptr);
+    c.DeviceChange();
+    c.SetDevThreadSleepTime(10);
+    struct Thrower {
+        std::atomic<int> Calls{0};
+        void Data(TJvHidDevice*, uint8_t, const void*, uint16_t) { Throw(); }
+        void Error(TJvHidDevice*, uint32_t) { Throw(); }
+        void Throw() {
+            ++Calls;
+            throw std::runtime_error("handler failed");
+        }
+    } thrower;
+    c.SetOnDeviceData(TJvHidDataEvent(&thrower, &Thrower::Data));
+    if (GetParam().ErrorHandler)
+        c.SetOnDeviceDataError(TJvHidDataErrorEvent(&thrower, &Thrower::Error));
+    TJvHidDevice* d = nullptr;
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(c.CheckOutByIndex(d, 0));
+    TJvHidDeviceReadThread* reader = d->ReadThread();
+    ASSERT_NE(reader, nullptr);
+    if (!GetParam().ErrorHandler) {
+        Sim.QueueInputReport("/dev/r", {1, 2, 3, 4, 5, 6, 7, 8, 9});
+        Sim.QueueInputReport("/dev/r", {2, 2, 3, 4, 5, 6, 7, 8, 9});
+    }
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (thrower.Calls < 2 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(reader->Finished());
+    d->StopReader();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_GE(thrower.Calls, 2);
+    EXPECT_NE(said.find("HID layer: exception from a handler dropped: handler failed"),
+              std::string::npos)
+        << said;
+    delete d;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ThrowingHandlerWithoutLoop,
+                         ::testing::Values(ThrowingHandlerCase{"OnData", false},
+                                           ThrowingHandlerCase{"OnDataError", true}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST_F(ReaderTest, ControllerDestructionStopsReadersBeforeReleasingPreparsedData) {
+    TJvHidDevice* d = HeldReaders(1)[0];
+    Got.Then = [](TJvHidDevice* D) { (void)D->Caps(); };
+    BlockInHandOver("/dev/r0");
+    Controller.reset(); // serves the waiting delivery while it stops the reader
+    EXPECT_EQ(Got.Reports.size(), 1u);
+    EXPECT_EQ(Sim.PreparsedDataCount(), 0);
+    delete d;
+}
+
+// An event loop whose posts can be refused (as an allocation failure would refuse them).
+class RefusingLoop final : public HidEventLoop {
+public:
+    explicit RefusingLoop(HidEventLoop& Inner) : FInner(Inner) {}
+    void Post(std::function<void()> Fn) override {
+        if (Refuse) {
+            ++Refused;
+            throw std::runtime_error("post refused");
+        }
+        FInner.Post(std::move(Fn));
+    }
+    void* Watch(int Fd, std::function<void()> OnReadable) override {
+        return FInner.Watch(Fd, std::move(OnReadable));
+    }
+    void Unwatch(void* Watch) override { FInner.Unwatch(Watch); }
+    bool IsGuiThread() const override { return FInner.IsGuiThread(); }
+
+    std::atomic<bool> Refuse{false};
+    std::atomic<int> Refused{0};
+
+private:
+    HidEventLoop& FInner;
+};
+
+TEST_F(ReaderTest, HandOverThatCannotBePostedLeavesNothingQueuedAndTheReaderGoesOn) {
+    Sim.Plug(MakeDevice("/dev/r"));
+    RefusingLoop loop(Loop);
+    TJvHidDeviceController c(&loop);
+    Pump();
+    c.SetDevThreadSleepTime(10);
+    c.SetOnDeviceData(TJvHidDataEvent(&Got, &Received::Data));
+    TJvHidDevice* d = nullptr;
+    ASSERT_TRUE(c.CheckOutByIndex(d, 0));
+    TJvHidDeviceReadThread* reader = d->ReadThread();
+    ASSERT_NE(reader, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return Sim.PendingReadCount() == 1; }));
+
+    testing::internal::CaptureStderr();
+    loop.Refuse = true;
+    Sim.QueueInputReport("/dev/r", {1, 0, 0, 0, 0, 0, 0, 0, 0});
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while ((loop.Refused == 0 || Sim.PendingReadCount() == 0) &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    loop.Refuse = false;
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(loop.Refused, 1);
+    EXPECT_FALSE(GuiHandOver::Instance().Queued(reader)); // its frame is gone
+    EXPECT_NE(said.find("post refused"), std::string::npos) << said;
+
+    Sim.QueueInputReport("/dev/r", {2, 0, 0, 0, 0, 0, 0, 0, 0});
+    ASSERT_TRUE(PumpUntil([&] { return Got.Reports.size() == 1; }));
+    EXPECT_EQ(Got.Reports[0][0], 2); // the refused one is dropped, not delivered later
     delete d;
 }
 

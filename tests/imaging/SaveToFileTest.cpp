@@ -9,10 +9,15 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/un.h>
+#endif
 #ifdef __linux__
 #include <ostream>
 #include <sys/mount.h>
@@ -175,6 +180,141 @@ TEST_F(SaveToFileTest, ReplacementKeepsWhatAnOverwriteKeeps) {
     EXPECT_THROW(ReplaceFileContents(Dir.filePath("missing/../other.jpg"), "new"), EFCreateError);
     EXPECT_FALSE(QFile::exists(Dir.filePath("other.jpg")));
 }
+
+// Run as root, the test acts as "nobody" for the replacement, so that permissions count; root
+// itself writes any file in place. A user the caller is not, with a group it is not in.
+constexpr uid_t kNobody = 65534;
+constexpr uid_t kSomeoneElse = 4321;
+constexpr gid_t kSomeoneElsesGroup = 4322;
+
+// The effective user and group for as long as it lives (only when the test runs as root).
+class ActingAs {
+public:
+    ActingAs(uid_t Uid, gid_t Gid) : FSwitched(::geteuid() == 0) {
+        if (FSwitched) FActive = ::setegid(Gid) == 0 && ::seteuid(Uid) == 0;
+    }
+    ActingAs(const ActingAs&) = delete;
+    ActingAs& operator=(const ActingAs&) = delete;
+    ~ActingAs() {
+        // Every later test would run with the wrong rights.
+        if (FSwitched && (::seteuid(0) != 0 || ::setegid(0) != 0)) std::abort();
+    }
+    bool Active() const { return FActive; }
+
+private:
+    bool FSwitched;
+    bool FActive = false;
+};
+
+enum class TargetKind { File, Fifo, Socket };
+
+struct RefusalCase {
+    const char* Name;
+    TargetKind Kind;
+    bool SomeoneElses; // owned by another user (needs root to set up)
+    mode_t Mode;
+    int Errno; // the refusal's reason; 0: replaced
+    mode_t ModeAfter;
+    // An empty picture for the set-ID cases: the system clears those bits itself on a write of
+    // bytes by a user, but not on a file that gets none.
+    const char* Bytes = "new";
+};
+
+// Names the case in test listings.
+void PrintTo(const RefusalCase& P, std::ostream* Os) {
+    *Os << P.Name;
+}
+
+class RefusalTest : public SaveToFileTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+// What an overwrite in place would refuse is refused, before anything is created; what it would
+// allow is replaced, keeping a set-ID bit only with its owner.
+TEST_P(RefusalTest, RefusesWhatAnOverwriteInPlaceWould) {
+    const RefusalCase& c = GetParam();
+    const bool root = ::geteuid() == 0;
+    if (c.SomeoneElses && !root) GTEST_SKIP() << "another user's file needs root to set up";
+    const uid_t caller = root ? kNobody : ::geteuid();
+    const gid_t callerGroup = root ? kNobody : ::getegid();
+    // The caller's own folder, reachable by it.
+    const QString folder = Dir.filePath("own");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const QByteArray folderBytes = QFile::encodeName(folder);
+    if (root) {
+        ASSERT_EQ(::chmod(QFile::encodeName(Dir.path()).constData(), 0755), 0);
+        ASSERT_EQ(::chown(folderBytes.constData(), caller, callerGroup), 0);
+    }
+    const QString target = folder + "/201542.jpg";
+    const QByteArray path = QFile::encodeName(target);
+    int socketFd = -1;
+    switch (c.Kind) {
+    case TargetKind::File:
+        WriteFile(target, "older picture");
+        break;
+    case TargetKind::Fifo:
+        ASSERT_EQ(::mkfifo(path.constData(), 0666), 0);
+        break;
+    case TargetKind::Socket: {
+        socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        ASSERT_LT(static_cast<std::size_t>(path.size()), sizeof address.sun_path);
+        std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+        ASSERT_EQ(::bind(socketFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        break;
+    }
+    }
+    if (root) {
+        ASSERT_EQ(::chown(path.constData(), c.SomeoneElses ? kSomeoneElse : caller,
+                          c.SomeoneElses ? kSomeoneElsesGroup : callerGroup),
+                  0);
+    }
+    ASSERT_EQ(::chmod(path.constData(), c.Mode), 0);
+
+    int refused = 0;
+    {
+        ActingAs acting(caller, callerGroup);
+        ASSERT_TRUE(acting.Active() || !root);
+        try {
+            ReplaceFileContents(target, c.Bytes);
+        } catch (const EFCreateError& e) {
+            refused = -1;
+            for (const int reason : {EACCES, ENOTSUP})
+                if (e.Message().endsWith(QString::fromLocal8Bit(std::strerror(reason))))
+                    refused = reason;
+        }
+    }
+    if (socketFd >= 0) ::close(socketFd);
+    EXPECT_EQ(refused, c.Errno) << std::strerror(refused);
+    EXPECT_EQ(Entries(folder), QStringList{"201542.jpg"}) << "nothing left beside it";
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.constData(), &st), 0);
+    const mode_t kind = c.Kind == TargetKind::Fifo     ? S_IFIFO
+                        : c.Kind == TargetKind::Socket ? S_IFSOCK
+                                                       : S_IFREG;
+    EXPECT_EQ(st.st_mode & S_IFMT, kind) << "still what it was";
+    if (c.Errno != 0) {
+        EXPECT_EQ(st.st_mode & 07777, c.Mode) << std::oct << (st.st_mode & 07777);
+        if (c.Kind == TargetKind::File) {
+            EXPECT_EQ(ReadFile(target), "older picture");
+        }
+    } else {
+        EXPECT_EQ(ReadFile(target), c.Bytes);
+        EXPECT_EQ(st.st_mode & 07777, c.ModeAfter) << std::oct << (st.st_mode & 07777);
+        EXPECT_EQ(st.st_uid, c.SomeoneElses ? caller : st.st_uid);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, RefusalTest,
+    ::testing::Values(
+        RefusalCase{"ReadOnlyFile", TargetKind::File, false, 0444, EACCES, 0},
+        RefusalCase{"SomeoneElsesFile", TargetKind::File, true, 0644, EACCES, 0},
+        RefusalCase{"SomeoneElsesWritableFile", TargetKind::File, true, 0666, 0, 0666},
+        RefusalCase{"SomeoneElsesSetIdFile", TargetKind::File, true, 06777, 0, 0777, ""},
+        RefusalCase{"OwnSetIdFile", TargetKind::File, false, 06755, 0, 06755, ""},
+        RefusalCase{"Fifo", TargetKind::Fifo, false, 0666, ENOTSUP, 0},
+        RefusalCase{"Socket", TargetKind::Socket, false, 0777, ENOTSUP, 0}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
 #endif
 
 // Writers that misbehave in the ways a disk does; Chunk is the most one call takes, Fail the

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QVBoxLayout>
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -659,6 +660,81 @@ TEST(SpinEditFocus, WindowSwitchIsNoEntryOrExit) {
     QCoreApplication::sendEvent(F.Edit, &Leave);
     EXPECT_EQ(F.Edit->text(), "255");
 }
+
+TEST(SpinEditFocus, MenuBarVisitIsNoExit) {
+    TTwoFields F(fkField240);
+    ASSERT_TRUE(ShowActive(F.Window));
+    F.Edit->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(F.Edit, "300");
+    // The menu bar takes the focus within the window and gives it back.
+    F.Other->setFocus(Qt::MenuBarFocusReason);
+    EXPECT_EQ(F.Edit->text(), "300");
+    F.Edit->setFocus(Qt::MenuBarFocusReason);
+    EXPECT_EQ(F.Edit->text(), "300");
+    EXPECT_FALSE(F.Edit->hasSelectedText());
+}
+
+// Focus lost to another window is parked; what happens while the window is away decides
+// whether it comes back to the field or has left it for good.
+struct ParkedCase {
+    const char* Name;
+    std::function<void(TTwoFields&)> WhileAway;
+    bool LeftForGood;
+    bool AtOnce; // known while the window is still away
+};
+
+// Names the case in test listings.
+void PrintTo(const ParkedCase& P, std::ostream* Os) {
+    *Os << P.Name;
+}
+
+class SpinEditParkedFocus : public ::testing::TestWithParam<ParkedCase> {};
+
+TEST_P(SpinEditParkedFocus, ClampedOnceTheFocusHasLeftForGood) {
+    TTwoFields F(fkField240);
+    QWidget Elsewhere;
+    ASSERT_TRUE(ShowActive(F.Window));
+    F.Edit->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(F.Edit, "300");
+    ASSERT_TRUE(ShowActive(Elsewhere));
+    ASSERT_FALSE(F.Edit->hasFocus());
+    EXPECT_EQ(F.Edit->text(), "300"); // parked, not left
+
+    GetParam().WhileAway(F);
+    EXPECT_EQ(F.Edit->text(), GetParam().AtOnce ? "255" : "300");
+    ASSERT_TRUE(ShowActive(F.Window));
+    const bool Gone = GetParam().LeftForGood;
+    EXPECT_EQ(F.Edit->text(), Gone ? "255" : "300");
+    EXPECT_EQ(F.Edit->IntegerValue(), Gone ? 255 : 300);
+    if (Gone) return; // the window may give the field the focus again, as a new entry
+    EXPECT_TRUE(F.Edit->hasFocus());
+    F.Other->setFocus(Qt::TabFocusReason); // leaving as ever
+    EXPECT_EQ(F.Edit->text(), "255");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Routes, SpinEditParkedFocus,
+    ::testing::Values(
+        ParkedCase{"Nothing", [](TTwoFields&) {}, false, false},
+        ParkedCase{"Minimised", [](TTwoFields& F) { F.Window.showMinimized(); }, false, false},
+        ParkedCase{"Disabled", [](TTwoFields& F) { F.Edit->setEnabled(false); }, true, true},
+        ParkedCase{"DisabledAndEnabledAgain",
+                   [](TTwoFields& F) {
+                       F.Edit->setEnabled(false);
+                       F.Edit->setEnabled(true);
+                   },
+                   true, true},
+        ParkedCase{"WindowDisabled",
+                   [](TTwoFields& F) {
+                       F.Window.setEnabled(false);
+                       F.Window.setEnabled(true);
+                   },
+                   true, true},
+        ParkedCase{"Hidden", [](TTwoFields& F) { F.Edit->hide(); }, true, true},
+        ParkedCase{"WindowClosed", [](TTwoFields& F) { F.Window.hide(); }, false, false},
+        ParkedCase{"FocusMovedInTheWindow",
+                   [](TTwoFields& F) { F.Other->setFocus(Qt::OtherFocusReason); }, true, false}),
+    [](const ::testing::TestParamInfo<ParkedCase>& Info) { return std::string(Info.param.Name); });
 
 TEST(SpinEditFocus, ButtonPressFocusesTheFieldWithoutSelecting) {
     TTwoFields F(fkField240);

@@ -39,8 +39,14 @@ std::string IsoTime(std::chrono::system_clock::time_point When) {
         --seconds;
     }
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+    std::tm asUtc = local;
+    const long offset = static_cast<long>(_mkgmtime(&asUtc) - seconds);
+#else
     localtime_r(&seconds, &local);
     const long offset = local.tm_gmtoff;
+#endif
     const long absOffset = offset < 0 ? -offset : offset;
     char text[48];
     const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,6 +14,10 @@ namespace cli {
 constexpr int CsvColumns = 250;
 // Decimals of a volt field: the smallest step (scale 255) is 0.0043 V.
 constexpr int VoltDecimals = 6;
+
+// The longest row that CsvRow writes, line end included: the time, a 20-digit counter, scale and
+// cursor, and 246 volt fields of "280.500000" (byte 255 at scale 1). A torn row is shorter.
+constexpr size_t CsvMaxRowBytes = 29 + 1 + 20 + 2 * 4 + 246 * (1 + 10) + 2;
 
 // The header row, with its line end.
 const std::string& CsvHeader();

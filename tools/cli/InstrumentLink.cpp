@@ -9,15 +9,25 @@
 
 namespace cli {
 
+std::function<std::string(const TJvHidPnPInfo&)> SerialNumberOf = NativeSerialNumber;
+
 namespace {
 
 std::u16string Wide(const char16_t* Text) {
     return std::u16string(Text);
 }
 
+std::string Location(const TJvHidPnPInfo& Info) {
+    if (!Info.LocationInformation.empty()) return Info.LocationInformation;
+    if (Info.BusNumber != 0 || Info.Address != 0)
+        return "bus " + std::to_string(Info.BusNumber) + " address " + std::to_string(Info.Address);
+    return std::string();
+}
+
 } // namespace
 
-InstrumentLink::InstrumentLink(HidEventLoop* Loop) : controller_(new TJvHidDeviceController(Loop)) {
+InstrumentLink::InstrumentLink(HidEventLoop* Loop, std::string Wanted)
+    : controller_(new TJvHidDeviceController(Loop)), wanted_(std::move(Wanted)) {
     controller_->SetOnEnumerate(TJvHidEnumerateEvent(this, &InstrumentLink::Enumerated));
 }
 
@@ -36,21 +46,56 @@ bool InstrumentLink::Bound() const {
     return SetupApiBound() && HidBound();
 }
 
+int InstrumentLink::Choose() const {
+    if (wanted_.empty()) return found_.empty() ? -1 : static_cast<int>(found_.size()) - 1;
+    for (size_t i = 0; i < found_.size(); ++i)
+        if (found_[i].second.Path == wanted_ ||
+            (!found_[i].second.Serial.empty() && found_[i].second.Serial == wanted_))
+            return static_cast<int>(i);
+    return -1;
+}
+
 bool InstrumentLink::Find() {
     if (device_ && !device_->IsPluggedIn()) {
         TJvHidDevice* gone = device_;
         device_ = nullptr;
         delete gone;
     }
-    if (!device_) controller_->Enumerate();
+    if (!device_) {
+        ScanOnce();
+        found_.clear();
+        controller_->Enumerate();
+        const int chosen = Choose();
+        if (chosen >= 0) controller_->CheckOutByIndex(device_, found_[chosen].first);
+    }
     return device_ && device_->IsCheckedOut() && device_->IsPluggedIn();
+}
+
+std::vector<InstrumentEntry> InstrumentLink::List(int& Chosen) {
+    ScanOnce();
+    found_.clear();
+    controller_->Enumerate();
+    Chosen = Choose();
+    std::vector<InstrumentEntry> entries;
+    for (auto& f : found_) entries.push_back(f.second);
+    return entries;
+}
+
+void InstrumentLink::ScanOnce() {
+    // The controller's own first scan is posted, on Windows by its notification window; the
+    // first question must not depend on whether the loop delivered it yet.
+    if (scanned_) return;
+    scanned_ = true;
+    controller_->DeviceChange();
 }
 
 bool InstrumentLink::Enumerated(TJvHidDevice* Device, int Index) {
     // Exact and case-sensitive, as the console compares them.
     if (Device->ProductName() != Wide(instrument::ProductWide.data())) return true;
     if (Device->VendorName() == Wide(instrument::ManufacturerWide.data()))
-        controller_->CheckOutByIndex(device_, Index);
+        found_.push_back({Index,
+                          {Device->PnPInfo().DevicePath, SerialNumberOf(Device->PnPInfo()),
+                           Location(Device->PnPInfo())}});
     return true;
 }
 

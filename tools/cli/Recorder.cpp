@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <ostream>
 
@@ -20,6 +21,10 @@ std::string Seconds(std::chrono::steady_clock::duration D) {
     return text;
 }
 
+std::string Records(uint64_t N) {
+    return std::to_string(N) + (N == 1 ? " record" : " records");
+}
+
 std::string Clock(std::chrono::steady_clock::duration D) {
     const long long s = std::chrono::duration_cast<std::chrono::seconds>(D).count();
     char text[32];
@@ -28,6 +33,12 @@ std::string Clock(std::chrono::steady_clock::duration D) {
 }
 
 } // namespace
+
+int EndTimerMs(int64_t DurationMs, std::chrono::steady_clock::duration Elapsed) {
+    const auto left = std::chrono::milliseconds(DurationMs) - Elapsed;
+    const int64_t ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return ms <= 0 ? 0 : static_cast<int>(std::min<int64_t>(ms, 3600 * 1000));
+}
 
 std::string InstrumentHint() {
     const HidListing listing = CollectHidInterfaces();
@@ -44,7 +55,8 @@ std::string InstrumentHint() {
     }
     return std::string("no HID interface with product \"") + instrument::Product +
            "\" and manufacturer \"" + instrument::Manufacturer +
-           "\": plug the instrument in (ormelix-hidlist lists what this machine shows)";
+           "\": plug the instrument in (ormelix-hidlist lists what this machine shows), or "
+           "give --demo to try ormelix-cli on the virtual instrument";
 }
 
 Recorder::Recorder(RecordOptions Options, std::ostream& Err)
@@ -66,7 +78,7 @@ void Recorder::ShowProgress(bool Force) {
     // A rate over the first moments says little.
     char rate[32] = "-";
     if (elapsed >= 1.0) std::snprintf(rate, sizeof rate, "%.1f", summary_.Records / elapsed);
-    err_ << "\r\033[K" << summary_.Records << " records  " << Clock(now - start_) << "  " << rate
+    err_ << "\r\033[K" << Records(summary_.Records) << "  " << Clock(now - start_) << "  " << rate
          << " rows/s  "
          << (state_ == State::Recording ? "recording" : "waiting for the instrument");
     err_.flush();
@@ -81,16 +93,22 @@ void Recorder::Finish(int Status) {
     if (stopping_) return;
     stopping_ = true;
     status_ = Status;
+    const bool regular = file_.IsRegular();
     std::string error;
     if (!file_.Close(error)) {
         Say(error);
         if (status_ == 0) status_ = 3;
     }
+    // A run that never reached the instrument is no success, however it ended.
+    if (!reached_ && status_ == 0) {
+        Say("no record was fetched from the instrument" +
+            (regular ? ": " + file_.Path() + " holds only the header" : std::string()));
+        status_ = 1;
+    }
     summary_.Duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start_);
-    Say(std::to_string(summary_.Records) + " records in " +
-        Seconds(std::chrono::steady_clock::now() - start_) + ", " + std::to_string(summary_.Gaps) +
-        (summary_.Gaps == 1 ? " gap" : " gaps") +
+    Say(Records(summary_.Records) + " in " + Seconds(std::chrono::steady_clock::now() - start_) +
+        ", " + std::to_string(summary_.Gaps) + (summary_.Gaps == 1 ? " gap" : " gaps") +
         (summary_.FailedFetches > 0
              ? ", " + std::to_string(summary_.FailedFetches) + " fetches refused"
              : std::string()) +
@@ -101,7 +119,14 @@ void Recorder::Finish(int Status) {
 bool Recorder::WriteRow(const Record& R) {
     const std::string row = CsvRow(IsoTime(Now()), ++counter_, R.data(), options_.Raw);
     std::string error;
-    if (!file_.Write(row, error)) {
+    switch (file_.Write(row, error)) {
+    case RowFile::Result::Written:
+        break;
+    case RowFile::Result::Stopped: // a signal while the row waited for a full pipe
+        --counter_;
+        Finish(status_);
+        return false;
+    case RowFile::Result::Failed:
         Say(error + "; " + std::to_string(summary_.Records) + " complete rows of this run are in " +
             file_.Path());
         Finish(3);
@@ -120,12 +145,19 @@ void Recorder::Tick(InstrumentLink& Link) {
             goneAt_ = now;
             Say("the instrument went away at " + IsoTime(Now()) + "; waiting for it");
         } else if (state_ == State::Starting) {
-            Say("waiting for the instrument…");
+            Say(Link.Wanted().empty() ? "waiting for the instrument…"
+                                      : "waiting for the instrument " + Link.Wanted() +
+                                            "… ('ormelix-cli list' lists those present)");
             const std::string hint = InstrumentHint();
             if (!hint.empty()) Say(hint);
             goneAt_ = now;
         }
         state_ = State::Waiting;
+        if (!reached_ && now - start_ >= std::chrono::milliseconds(options_.WaitMs)) {
+            Say("no instrument within the wait of " + Seconds(now - start_) +
+                " (--wait): no rows written");
+            return Finish(1);
+        }
     } else {
         if (state_ == State::Waiting && summary_.Records > 0)
             Say("the instrument is back at " + IsoTime(Now()) + " after " + Seconds(now - goneAt_));
@@ -135,6 +167,7 @@ void Recorder::Tick(InstrumentLink& Link) {
         Record r{};
         if (Link.Fetch(r)) {
             refusedInARow_ = 0;
+            reached_ = true;
             if (!WriteRow(r)) return;
         } else {
             ++summary_.FailedFetches;
@@ -142,6 +175,11 @@ void Recorder::Tick(InstrumentLink& Link) {
             if (++refusedInARow_ == 3) {
                 const std::string hint = InstrumentHint();
                 Say("the instrument refuses the fetches" + (hint.empty() ? "" : ": " + hint));
+            }
+            if (!reached_ && now - start_ >= std::chrono::milliseconds(options_.WaitMs)) {
+                Say("the instrument refused every fetch within the wait of " +
+                    Seconds(now - start_) + " (--wait)");
+                return Finish(1);
             }
         }
     }
@@ -153,10 +191,9 @@ void Recorder::Tick(InstrumentLink& Link) {
 }
 
 int Recorder::Run() {
-    start_ = std::chrono::steady_clock::now();
     // Without the HID libraries no file is made.
     QtHidEventLoop hidLoop;
-    InstrumentLink link(&hidLoop);
+    InstrumentLink link(&hidLoop, options_.Device);
     if (!link.Bound()) {
         err_ << "ormelix-cli: " << InstrumentHint() << '\n';
         return 1;
@@ -169,6 +206,9 @@ int Recorder::Run() {
         err_ << "ormelix-cli: " << error << '\n';
         return 3;
     }
+    if (AfterOpen) AfterOpen();
+    // The run's time starts here: reading an appended file is not part of it.
+    start_ = std::chrono::steady_clock::now();
     if (file_.CutBytes() > 0)
         Say("cut an incomplete last row (" + std::to_string(file_.CutBytes()) + " bytes) off " +
             file_.Path());
@@ -199,18 +239,34 @@ int Recorder::Run() {
         }
         tick.start(options_.PeriodMs);
     });
+    // A pipe's reader that leaves is noticed between rows too, however long the period.
+    QTimer reader;
+    QObject::connect(&reader, &QTimer::timeout, [this] {
+        std::string error;
+        if (!stopping_ && !file_.ReaderStays(error)) {
+            Say(error + "; " + Records(summary_.Records) + " reached it");
+            Finish(3);
+        }
+    });
+    if (!file_.IsRegular()) reader.start(250);
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, [this] { ShowProgress(true); });
     if (options_.Progress) progress.start(500);
+    // Qt's timers take at most 2^31 ms (24.8 days): a longer duration is waited for in steps.
     QTimer end;
     end.setSingleShot(true);
-    QObject::connect(&end, &QTimer::timeout, [this] { Finish(0); });
-    if (options_.DurationMs > 0)
-        end.start(static_cast<int>(std::min<int64_t>(options_.DurationMs, INT32_MAX)));
+    const auto armEnd = [&] {
+        const int ms = EndTimerMs(options_.DurationMs, std::chrono::steady_clock::now() - start_);
+        if (ms == 0) return Finish(0);
+        end.start(ms);
+    };
+    QObject::connect(&end, &QTimer::timeout, armEnd);
+    if (options_.DurationMs > 0) armEnd();
 
     // The controller's first scan is posted; the first tick comes after it.
     QCoreApplication::sendPostedEvents();
     tick.start(0);
+    if (StopRequested.load()) Finish(0); // a signal before the loop could take it
     if (!stopping_) loop.exec();
     quit_ = nullptr;
     return status_;

@@ -2,27 +2,31 @@
 
 #include "tools/cli/Csv.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <algorithm>
+#include <charconv>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace cli {
 
 namespace {
 
-std::string Reason(int Error) {
-    if (Error == ENOSPC) return "the disk is full";
-    if (Error == EDQUOT) return "the disk quota is used up";
-    return std::strerror(Error);
-}
+// How much of an appended file's end is read: far more than the last row and a torn one.
+constexpr uint64_t kTailBytes = 64 * 1024;
 
 // Volt rows carry a decimal point or nothing in the volt columns, raw rows whole numbers.
 bool IsRawRow(const std::vector<std::string>& Fields) {
     const std::string& minS1 = Fields.at(4);
     return !minS1.empty() && minS1.find('.') == std::string::npos;
+}
+
+std::optional<uint64_t> Counter(const std::string& Field) {
+    uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(Field.data(), Field.data() + Field.size(), value);
+    if (Field.empty() || ec != std::errc() || end != Field.data() + Field.size())
+        return std::nullopt;
+    return value;
 }
 
 } // namespace
@@ -34,163 +38,161 @@ RowFile::~RowFile() {
 
 bool RowFile::Open(const std::string& Path, Mode How, bool Raw, std::string& Error) {
     path_ = Path;
-    int flags = O_RDWR | O_CREAT | O_CLOEXEC;
-    if (How == Mode::Create) flags |= O_EXCL;
-    if (How == Mode::Overwrite) flags |= O_TRUNC;
-    fd_ = ::open(Path.c_str(), flags, 0666);
-    if (fd_ < 0) {
-        Error = errno == EEXIST
-                    ? Path + " exists: give --force to replace it or --append to add to it"
-                    : "cannot open " + Path + ": " + Reason(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
-        Error = "cannot examine " + Path + ": " + Reason(errno);
-        return false;
-    }
-    regular_ = S_ISREG(st.st_mode);
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
-    size_ = regular_ ? static_cast<uint64_t>(st.st_size) : 0;
-    ownFile_ = true;
-    if (How == Mode::Append && size_ > 0) {
-        if (!ReadExisting(Raw, Error)) return false;
-        if (::lseek(fd_, static_cast<off_t>(size_), SEEK_SET) < 0) {
-            Error = "cannot go to the end of " + path_ + ": " + Reason(errno);
-            return false;
-        }
-        return true;
-    }
-    return Write(CsvHeader(), Error);
+    out_ = OutputFile::OpenPath(Path,
+                                How == Mode::Create      ? OutputFile::How::CreateNew
+                                : How == Mode::Overwrite ? OutputFile::How::Replace
+                                                         : OutputFile::How::Append,
+                                Error);
+    if (!out_) return false;
+    ownFile_ = out_->IsRegular();
+    size_ = out_->SizeAtOpen();
+    if (How == Mode::Append && size_ > 0) return ReadExisting(Raw, Error);
+    return Write(CsvHeader(), Error) == Result::Written;
 }
 
 bool RowFile::ReadExisting(bool Raw, std::string& Error) {
-    std::string text(size_, '\0');
-    size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n =
-            ::pread(fd_, text.data() + got, text.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            Error = "cannot read " + path_ + ": " + (n < 0 ? Reason(errno) : "it shrank");
-            return false;
-        }
-        got += static_cast<size_t>(n);
+    // The header, with either line end.
+    const std::string_view header(CsvHeader().data(), CsvHeader().size() - 2);
+    std::string head;
+    if (!out_->ReadAt(0, static_cast<size_t>(std::min<uint64_t>(size_, header.size() + 2)), head,
+                      Error))
+        return false;
+    uint64_t headerEnd = 0;
+    if (head.compare(0, header.size(), header) == 0) {
+        if (head.compare(header.size(), 2, "\r\n") == 0)
+            headerEnd = header.size() + 2;
+        else if (head.compare(header.size(), 1, "\n") == 0)
+            headerEnd = header.size() + 1;
     }
-    if (text.compare(0, CsvHeader().size(), CsvHeader()) != 0) {
+    if (headerEnd == 0) {
         Error =
             path_ + " does not start with the header of ormelix-cli's rows: not appending to it";
         return false;
     }
-    // A run that was killed in the middle of a write may have left part of a row.
-    const size_t end = text.rfind("\r\n") + 2;
-    if (end < text.size()) {
-        cutBytes_ = text.size() - end;
-        if (::ftruncate(fd_, static_cast<off_t>(end)) != 0) {
-            Error = "cannot cut the incomplete last row off " + path_ + ": " + Reason(errno);
-            return false;
-        }
-        size_ = end;
-        text.resize(end);
+    const uint64_t from = std::max(headerEnd, size_ > kTailBytes ? size_ - kTailBytes : 0);
+    std::string tail;
+    if (!out_->ReadAt(from, static_cast<size_t>(size_ - from), tail, Error)) return false;
+
+    // A run that was killed in the middle of a write may have left part of a row; anything
+    // longer than one row is not that, and is left for a person to look at.
+    const size_t lastEnd = tail.rfind('\n');
+    const uint64_t complete = lastEnd == std::string::npos ? from : from + lastEnd + 1;
+    const uint64_t torn = size_ - complete;
+    if (torn >= CsvMaxRowBytes) {
+        Error = path_ + " ends with " + std::to_string(torn) +
+                " bytes that are not a whole row, more than one row can be: not appending to it";
+        return false;
     }
-    if (text.size() > CsvHeader().size()) {
-        const size_t start = text.rfind("\r\n", text.size() - 3) + 2;
-        const std::vector<std::string> last =
-            CsvFields(std::string_view(text).substr(start, text.size() - 2 - start));
-        if (last.size() != CsvColumns) {
-            Error = "the last row of " + path_ + " does not have " + std::to_string(CsvColumns) +
-                    " fields: not appending to it";
-            return false;
-        }
-        if (IsRawRow(last) != Raw) {
-            Error = path_ + (Raw ? " holds volts" : " holds raw bytes") + ": append to it " +
-                    (Raw ? "without" : "with") + " --raw";
-            return false;
-        }
-        lastCounter_ = std::strtoull(last[1].c_str(), nullptr, 10);
+    if (complete == headerEnd) return Truncated(complete, torn, Error);
+
+    // The last whole row: LF or CRLF, as another tool may have added rows.
+    const size_t start = lastEnd == 0 ? std::string::npos : tail.rfind('\n', lastEnd - 1);
+    if (start == std::string::npos && from != headerEnd) {
+        Error = "the last row of " + path_ +
+                " is longer than any row of ormelix-cli: not "
+                "appending to it";
+        return false;
     }
+    const size_t rowStart = start == std::string::npos ? 0 : start + 1;
+    std::string_view line = std::string_view(tail).substr(rowStart, lastEnd - rowStart);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::vector<std::string> last = CsvFields(line);
+    if (last.size() != CsvColumns) {
+        Error = "the last row of " + path_ + " does not have " + std::to_string(CsvColumns) +
+                " fields: not appending to it";
+        return false;
+    }
+    const auto counter = Counter(last[1]);
+    if (!counter) {
+        Error = "the last row of " + path_ + " has no record counter (\"" + last[1] +
+                "\"): not appending to it";
+        return false;
+    }
+    if (IsRawRow(last) != Raw) {
+        Error = path_ + (Raw ? " holds volts" : " holds raw bytes") + ": append to it " +
+                (Raw ? "without" : "with") + " --raw";
+        return false;
+    }
+    lastCounter_ = *counter;
+    return Truncated(complete, torn, Error);
+}
+
+bool RowFile::Truncated(uint64_t Complete, uint64_t Torn, std::string& Error) {
+    if (Torn == 0) return true;
+    std::string reason;
+    if (!out_->Truncate(Complete, reason)) {
+        Error = "cannot cut the incomplete last row off " + path_ + ": " + reason;
+        return false;
+    }
+    cutBytes_ = Torn;
+    size_ = Complete;
     return true;
 }
 
 bool RowFile::OpenStandardOutput(std::string& Error) {
     path_ = "standard output";
-    fd_ = ::dup(STDOUT_FILENO);
-    if (fd_ < 0) {
-        Error = std::string("cannot use standard output: ") + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    regular_ = ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
-    return Write(CsvHeader(), Error);
+    out_ = OutputFile::OpenStandardOutput(Error);
+    if (!out_) return false;
+    return Write(CsvHeader(), Error) == Result::Written;
 }
 
-bool RowFile::Write(const std::string& Row, std::string& Error) {
-    if (fd_ < 0) {
+RowFile::Result RowFile::Write(const std::string& Row, std::string& Error) {
+    if (!out_) {
         Error = "the file is not open";
-        return false;
+        return Result::Failed;
     }
     size_t done = 0;
-    while (done < Row.size()) {
-        // One write for the whole row; the loop goes on only after a short write.
-        const ssize_t n = ::write(fd_, Row.data() + done, Row.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            Error = "cannot write to " + path_ + ": " + Reason(error);
-            if (done > 0 && (!ownFile_ || ::ftruncate(fd_, static_cast<off_t>(size_)) != 0))
-                Error += "; its last row is incomplete";
-            else if (done > 0)
-                ::lseek(fd_, static_cast<off_t>(size_), SEEK_SET);
-            return false;
-        }
-        done += static_cast<size_t>(n);
+    std::string reason;
+    const OutputFile::Outcome outcome = out_->Write(Row, done, reason);
+    if (outcome == OutputFile::Outcome::Stopped) return Result::Stopped;
+    if (outcome == OutputFile::Outcome::Failed) {
+        Error = "cannot write to " + path_ + ": " + reason;
+        std::string ignored;
+        if (done > 0 && (!ownFile_ || !out_->Truncate(size_, ignored)))
+            Error += "; its last row is incomplete";
+        return Result::Failed;
     }
     size_ += Row.size();
     dirty_ = true;
-    return true;
+    return Result::Written;
 }
 
 int RowFile::MillisecondsToSync() const {
-    if (!dirty_ || !regular_) return -1;
+    if (!dirty_ || !IsRegular()) return -1;
     const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - lastSync_);
     return since.count() >= 1000 ? 0 : static_cast<int>(1000 - since.count());
 }
 
 bool RowFile::Sync(std::string& Error) {
-    if (fd_ < 0 || !regular_) return true;
+    if (!out_ || !out_->IsRegular()) return true;
     if (dirty_) {
-        if (::fsync(fd_) != 0) {
-            Error = "cannot sync " + path_ + ": " + Reason(errno);
+        std::string reason;
+        if (!out_->Flush(reason)) {
+            Error = "cannot sync " + path_ + ": " + reason;
             return false;
         }
         dirty_ = false;
         lastSync_ = std::chrono::steady_clock::now();
     }
-    struct stat st {};
-    if (ownFile_ &&
-        (::stat(path_.c_str(), &st) != 0 || st.st_dev != device_ || st.st_ino != inode_)) {
-        Error = path_ + " is gone (removed, or its folder removed or renamed): stopping";
-        return false;
-    }
-    return true;
+    return !ownFile_ || out_->StillAtPath(Error);
+}
+
+bool RowFile::ReaderStays(std::string& Error) const {
+    if (!out_ || !out_->ReaderGone()) return true;
+    Error = "the reader of " + path_ + " went away";
+    return false;
 }
 
 bool RowFile::Close(std::string& Error) {
-    if (fd_ < 0) return true;
+    if (!out_) return true;
     bool ok = true;
-    if (regular_ && dirty_ && ::fsync(fd_) != 0) {
-        Error = "cannot sync " + path_ + ": " + Reason(errno);
+    std::string reason;
+    if (dirty_ && !out_->Flush(reason)) {
+        Error = "cannot sync " + path_ + ": " + reason;
         ok = false;
     }
-    if (::close(fd_) != 0 && ok) {
-        Error = "cannot close " + path_ + ": " + Reason(errno);
-        ok = false;
-    }
-    fd_ = -1;
+    out_.reset();
     dirty_ = false;
     return ok;
 }

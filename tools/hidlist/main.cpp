@@ -5,8 +5,17 @@
 
 #include <exception>
 #include <iostream>
+#include <string>
 
-int main() {
+#ifndef ORMELIX_VERSION
+#define ORMELIX_VERSION "unknown"
+#endif
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << "ormelix-hidlist " << ORMELIX_VERSION << '\n';
+        return std::cout.flush() ? 0 : 1;
+    }
     SetHidPlatform(NativeHidPlatform());
     try {
         return ListHidInterfaces(std::cout, std::cerr);

@@ -10,10 +10,14 @@
 #include <mutex>
 #include <string>
 
+#ifndef ORMELIX_VERSION
+#define ORMELIX_VERSION "unknown"
+#endif
+
 namespace {
 
 void Usage(std::FILE* To) {
-    std::fprintf(To, "usage: ormelix-sim [-v|--verbose]\n"
+    std::fprintf(To, "usage: ormelix-sim [-v|--verbose] [--version]\n"
                      "Plugs the virtual Ormelix instrument into vhci-hcd as a USB HID device and\n"
                      "serves it until interrupted (Ctrl-C); needs root and 'modprobe vhci-hcd'.\n"
                      "  -v, --verbose  log every USB request and reply to standard error\n");
@@ -27,6 +31,9 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "-v" || arg == "--verbose") {
             verbose = true;
+        } else if (arg == "--version") {
+            std::printf("ormelix-sim %s\n", ORMELIX_VERSION);
+            return std::fflush(stdout) == 0 ? 0 : 1;
         } else if (arg == "-h" || arg == "--help") {
             Usage(stdout);
             return 0;

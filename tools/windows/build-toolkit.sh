@@ -11,7 +11,7 @@
 # --work  sources and build trees, several GB (default build-windows/toolkit-work in the clone);
 #         removed after a successful build unless --keep-work
 # Needs root for apt-get (the build tools, Debian's host Qt tools of the same version, the source
-# packages). ORMELIX_JOBS sets the parallel jobs (default: the number of cores). About 40 minutes
+# packages). ORMELIX_JOBS sets the parallel jobs (default: the number of cores). Most of an hour
 # on 2 cores. Prints the tarball's path as its last line.
 set -euo pipefail
 

@@ -217,7 +217,7 @@ TEST_F(FakeSysfs, InstrumentPropertiesComeFromItsHidAndUsbDevices) {
     };
     for (const auto& [code, text] : texts) {
         ASSERT_TRUE(r.Properties.count(code)) << code;
-        EXPECT_EQ(r.Properties.at(code).Type, kRegSz);
+        EXPECT_EQ(r.Properties.at(code).Type, REG_SZ);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.Properties.at(code).Bytes.data())),
                   text);
     }
@@ -277,7 +277,7 @@ TEST_F(FakeSysfs, SetupEntriesStayInsideTheCallersBuffers) {
     EXPECT_EQ(prop[0], 0xEE);
     ASSERT_TRUE(
         SetupDiGetDeviceRegistryPropertyA(set, &info, SPDRP_MFG, &type, prop.data(), 10, &size));
-    EXPECT_EQ(type, kRegSz);
+    EXPECT_EQ(type, REG_SZ);
     EXPECT_STREQ(reinterpret_cast<const char*>(prop.data()), "Bramlo-kt");
     EXPECT_EQ(prop[10], 0xEE);
     prop.fill(0xEE);

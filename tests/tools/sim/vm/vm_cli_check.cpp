@@ -71,10 +71,10 @@ int main(int argc, char** argv) {
         return checks.ExitCode();
     }
 
-    // It waits for the instrument's node as long as udev takes, then records.
+    // It waits for the instrument's node as long as udev takes (up to 50 s), then records.
     QProcess record;
-    record.start(cli, {"record", "--raw", "--count", QString::number(Rows), "--period", "100", "-o",
-                       "/tmp/cli.csv"});
+    record.start(cli, {"record", "--raw", "--wait", "50", "--count", QString::number(Rows),
+                       "--period", "100", "-o", "/tmp/cli.csv"});
     std::string why;
     if (!record.waitForFinished(60000)) {
         why = "did not finish within 60 s";
