@@ -17,6 +17,8 @@ namespace {
 // The picture class reads a whole file into memory before its header: more than any picture of
 // a series is refused before that.
 constexpr qint64 kMaxFileBytes = 256LL * 1024 * 1024;
+// libjpeg's message code for a picture beyond the pixel limit (JERR_IMAGE_TOO_BIG).
+constexpr int kImageTooBig = 41;
 
 std::optional<QTime> TimeOfName(const QString& FileName) {
     static const QRegularExpression pattern(QStringLiteral("^(\\d{6})\\.jpe?g$"),
@@ -92,17 +94,18 @@ QImage DecodePicture(const QString& Path, bool Eighth, QString* Error) {
         return fail(QStringLiteral("%1 MB: too large for a picture").arg(info.size() >> 20));
     try {
         TJPEGImage jpeg;
+        // The class refuses a header claiming more, before anything is allocated for it.
+        jpeg.SetMaxPixels(MaxPicturePixels);
         if (Eighth) jpeg.SetScale(jsEighth);
         jpeg.LoadFromFile(Path);
-        // The header's size at full scale, before any pixel is allocated.
-        const auto data = jpeg.Data();
-        if (static_cast<qint64>(data->Width()) * data->Height() > MaxPicturePixels)
-            return fail(QStringLiteral("claims %1 × %2 pixels: refused")
-                            .arg(data->Width())
-                            .arg(data->Height()));
         QImage image = jpeg.ToBitmap();
         if (image.isNull()) return fail(QStringLiteral("no pixels decoded"));
         return image;
+    } catch (const EJPEG& e) {
+        if (e.ErrorCode() == kImageTooBig)
+            return fail(QStringLiteral("it claims more than %1 million pixels: refused")
+                            .arg(MaxPicturePixels / 1000000));
+        return fail(QStringLiteral("not a readable JPEG picture (%1)").arg(e.Message()));
     } catch (const Exception& e) {
         return fail(e.Message());
     } catch (const std::bad_alloc&) {

@@ -26,7 +26,8 @@ std::vector<Picture> ListSeries(const QString& Folder);
 QString SeriesFolderName(const QDateTime& Start);
 QString PictureName(const QDateTime& When);
 
-// The largest picture a viewer decodes, in pixels: a file claiming more is refused unread.
+// The largest picture the viewer decodes, in pixels: the picture class refuses a file claiming
+// more from its header.
 constexpr qint64 MaxPicturePixels = 64LL * 1024 * 1024;
 
 // Decodes a picture through the project's picture class at full size or, with Eighth, at 1/8.

@@ -374,7 +374,7 @@ TEST(ReplaySeries, BadPicturesGetErrorTiles) {
     } cases[] = {{"120001.jpg", true, ""},
                  {"120002.jpg", false, "JPEG"},
                  {"120003.jpg", false, "JPEG"},
-                 {"120004.jpg", false, "60000"}};
+                 {"120004.jpg", false, "refused"}};
     for (const auto& c : cases) {
         error.clear();
         const QImage decoded = DecodePicture(QDir(folder).filePath(c.Name), false, &error);
