@@ -665,8 +665,9 @@ bool ReplayWindow::OpenSeries(const QString& Folder, const QString& Selected) {
     for (size_t i = 0; i < pictures_.size(); ++i)
         if (pictures_[i].Path == Selected) start = i;
     currentPicture_ = pictures_.size(); // so that the first show is not skipped
-    ShowPicture(start);
     SetStatus(QStringLiteral("%1: %2 pictures.").arg(Folder).arg(pictures_.size()));
+    // Its own status (a picture that cannot be shown says why) replaces the folder's.
+    ShowPicture(start);
 
     // The strip, decoded at 1/8 in the background, in order.
     thumbnailsLeft_ = static_cast<int>(pictures_.size());

@@ -396,6 +396,13 @@ TEST(ReplaySeries, BadPicturesGetErrorTiles) {
     EXPECT_GT(window.ShownPicture().pixelColor(10, 10).blue(), 200);
     ProcessUntil([&] { return window.ThumbnailsDone(); });
     EXPECT_TRUE(window.ThumbnailsDone());
+
+    // One picture opened: its series, at it, saying why it cannot be shown.
+    ReplayWindow single;
+    ASSERT_TRUE(single.Open(QDir(folder).filePath("120004.jpg")));
+    EXPECT_EQ(single.PictureCount(), 4u);
+    EXPECT_EQ(single.CurrentPicture(), 3u);
+    EXPECT_TRUE(single.Status().contains("refused")) << single.Status().toStdString();
 }
 
 // The console's names: the folder after the first timed record, a picture a second, the last
