@@ -11,11 +11,12 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "Shows the two signals of the Ormelix USB HID measuring instrument with a\n\
 volt grid, markers and cursor, prints their voltages, sends the instrument\n\
 its commands and saves pictures of a series of sweeps. With ormelix-cli\n\
-(records the traces to CSV and sends commands from scripts), ormelix-demo\n\
-(the console on a virtual instrument), ormelix-hidlist (what the console\n\
-can see), ormelix-sim (a virtual instrument plugged in over USB/IP), the\n\
-udev rule that gives the logged-in user access to the instrument, and a\n\
-desktop entry.")
+(records the traces to CSV and sends commands from scripts), ormelix-replay\n\
+(looks back at recordings and snapshot series as the console showed them),\n\
+ormelix-demo (the console on a virtual instrument), ormelix-hidlist (what\n\
+the console can see), ormelix-sim (a virtual instrument plugged in over\n\
+USB/IP), the udev rule that gives the logged-in user access to the\n\
+instrument, and desktop entries.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
