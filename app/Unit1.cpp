@@ -267,7 +267,7 @@ bool TOrmelix_Control_Form::Get_Ormelix_Dev() {
 }
 
 bool TOrmelix_Control_Form::JvHidDeviceControllerEnumerate(TJvHidDevice* HidDev, int Idx) {
-    if (hidlink::IsInstrument(HidDev->ProductName(), HidDev->VendorName()))
+    if (hidlink::IsInstrument(*HidDev))
         JvHidDeviceController->CheckOutByIndex(InstrumentDevice, Idx);
     return true;
 }

@@ -25,6 +25,12 @@ bool IsInstrument(const std::u16string& Product, const std::u16string& Manufactu
            Manufacturer == Text(instrument::ManufacturerWide);
 }
 
+bool IsInstrument(TJvHidDevice& Device) {
+    // The manufacturer is asked only once the product matched.
+    return Device.ProductName() == Text(instrument::ProductWide) &&
+           Device.VendorName() == Text(instrument::ManufacturerWide);
+}
+
 void LetGoIfGone(TJvHidDevice*& Held) {
     if (Held && !Held->IsPluggedIn()) {
         TJvHidDevice* gone = Held;
@@ -123,7 +129,7 @@ void InstrumentLink::ScanOnce() {
 }
 
 bool InstrumentLink::Enumerated(TJvHidDevice* Device, int Index) {
-    if (IsInstrument(Device->ProductName(), Device->VendorName()))
+    if (IsInstrument(*Device))
         found_.push_back({Index,
                           {Device->PnPInfo().DevicePath, SerialNumberOf(Device->PnPInfo()),
                            Location(Device->PnPInfo())}});

@@ -28,6 +28,8 @@ using Record = std::array<uint8_t, instrument::RecordSize>;
 // The string rule: the device's product and manufacturer strings, as UTF-16 from the device,
 // equal the instrument's exactly, code unit for code unit (case, spaces and look-alikes count).
 bool IsInstrument(const std::u16string& Product, const std::u16string& Manufacturer);
+// The same rule on a device, its manufacturer string read only after its product matched.
+bool IsInstrument(TJvHidDevice& Device);
 
 // A held device that has been found gone is deleted and Held cleared.
 void LetGoIfGone(TJvHidDevice*& Held);
