@@ -3,6 +3,7 @@
 #include "app/Plot.h"
 #include "app/SeriesFolder.h"
 #include "hid/JvHidControllerClass.h"
+#include "hid/link/InstrumentLink.h"
 #include "hid/qt/QtHidEventLoop.h"
 #include "imaging/jpeg.h"
 #include "instrument/Command.h"
@@ -252,40 +253,21 @@ void TOrmelix_Control_Form::init_app() {
 }
 
 bool TOrmelix_Control_Form::send_data() {
-    InstrumentDevice->OpenHandle();
-    std::memset(ReportBuffer, 0, sizeof ReportBuffer);
-    std::memcpy(ReportBuffer + 1, ExchangeBuffer, ExchangeSize);
-    return InstrumentDevice->SetFeature(ReportBuffer, ReportSize);
+    return hidlink::SendRecord(*InstrumentDevice, ReportBuffer, ExchangeBuffer);
 }
 
 bool TOrmelix_Control_Form::get_data() {
-    InstrumentDevice->OpenHandle();
-    std::memset(ReportBuffer, 0, sizeof ReportBuffer);
-    std::memset(ExchangeBuffer, 0, sizeof ExchangeBuffer);
-    const bool result = InstrumentDevice->GetFeature(ReportBuffer, ReportSize);
-    std::memcpy(ExchangeBuffer, ReportBuffer + 1, ExchangeSize);
-    return result;
+    return hidlink::FetchRecord(*InstrumentDevice, ReportBuffer, ExchangeBuffer);
 }
 
 bool TOrmelix_Control_Form::Get_Ormelix_Dev() {
-    // A held instrument that has been found gone is let go, so that a re-plugged one (a new
-    // device instance) can be found again.
-    if (InstrumentDevice && !InstrumentDevice->IsPluggedIn()) {
-        TJvHidDevice* gone = InstrumentDevice;
-        InstrumentDevice = nullptr;
-        delete gone;
-    }
+    hidlink::LetGoIfGone(InstrumentDevice);
     if (!InstrumentDevice) JvHidDeviceController->Enumerate();
-    return InstrumentDevice && InstrumentDevice->IsCheckedOut() && InstrumentDevice->IsPluggedIn();
+    return hidlink::Holds(InstrumentDevice);
 }
 
 bool TOrmelix_Control_Form::JvHidDeviceControllerEnumerate(TJvHidDevice* HidDev, int Idx) {
-    // Compared as 8-bit text in the system's narrow encoding, exact and case-sensitive.
-    const auto narrow = [](const std::u16string& Wide) {
-        return QString::fromStdU16String(Wide).toLocal8Bit();
-    };
-    if (narrow(HidDev->ProductName()) != QByteArray(instrument::Product)) return true;
-    if (narrow(HidDev->VendorName()) == QByteArray(instrument::Manufacturer))
+    if (hidlink::IsInstrument(*HidDev))
         JvHidDeviceController->CheckOutByIndex(InstrumentDevice, Idx);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "hid/Hid.h"
 #include "hid/SetupApi.h"
+#include "hid/SetupWalk.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -13,9 +14,6 @@ namespace {
 // {4D1E55B2-F16F-11CF-88CB-001111000030}
 constexpr GUID kStandardHidGuid = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
-// No real interface path comes near this; a larger size is a broken answer, not a path.
-constexpr DWORD kMaxDetailBytes = 64 * 1024;
 
 } // namespace
 
@@ -119,44 +117,17 @@ void TJvHidDeviceController::DeviceChangeNotified(LONG Param) {
 
 std::vector<std::unique_ptr<TJvHidDevice>> TJvHidDeviceController::ScanDevices() {
     std::vector<std::unique_ptr<TJvHidDevice>> found;
-    const TSetupApiEntries& s = SetupApiEntries;
-    if (!HidBound() || s.SetupDiGetClassDevsA == nullptr) return found;
-    HDEVINFO set =
-        s.SetupDiGetClassDevsA(&FHidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE || set == nullptr) return found;
-    const HidPlatform& platform = CurrentHidPlatform();
-    constexpr size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA interfaceData{};
-        interfaceData.cbSize = sizeof interfaceData;
-        if (s.SetupDiEnumDeviceInterfaces(set, nullptr, &FHidGuid, index, &interfaceData) == 0)
-            break;
+    if (!HidBound()) return found;
+    WalkSetupEntries(FHidGuid, [&](HDEVINFO Set, const SetupWalkEntry& Entry) {
         // An interface whose detail cannot be read yields no device; the walk goes on.
-        SP_DEVINFO_DATA devInfo{};
-        devInfo.cbSize = sizeof devInfo;
-        DWORD needed = 0;
-        if (s.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0, &needed,
-                                               &devInfo) != 0 ||
-            platform.GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed <= pathOffset ||
-            needed > kMaxDetailBytes)
-            continue;
-        std::vector<BYTE> buffer(needed, 0);
-        DWORD cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        std::memcpy(buffer.data(), &cbSize, sizeof cbSize);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-        if (s.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, needed, nullptr,
-                                               &devInfo) == 0)
-            continue;
-        const char* path = reinterpret_cast<const char*>(buffer.data()) + pathOffset;
-        std::string devicePath(path, strnlen(path, needed - pathOffset));
+        if (!Entry.DetailRead) return;
         try {
-            auto info = std::make_shared<TJvHidPnPInfo>(set, devInfo, std::move(devicePath));
+            auto info = std::make_shared<TJvHidPnPInfo>(Set, Entry.DevInfo, Entry.Path);
             found.push_back(std::make_unique<TJvHidDevice>(std::move(info), this));
         } catch (...) {
             // Not openable or not identifiable now; tried again at the next rescan.
         }
-    }
-    s.SetupDiDestroyDeviceInfoList(set);
+    });
     return found;
 }
 

@@ -3,6 +3,7 @@
 #include "hid/Hid.h"
 #include "hid/JvHidControllerClass.h"
 #include "hid/SetupApi.h"
+#include "hid/SetupWalk.h"
 #include "instrument/Protocol.h"
 
 #include <algorithm>
@@ -13,9 +14,6 @@
 #include <ostream>
 
 namespace {
-
-// No real interface path comes near this; a larger size is a broken answer.
-constexpr DWORD kMaxDetailBytes = 64 * 1024;
 
 // What the controller's own walk found out about one device object.
 struct ListedDevice {
@@ -51,48 +49,21 @@ bool CollectListed(void* Context, TJvHidDevice* Dev, int) {
     return true;
 }
 
-std::vector<SetupEntry> WalkSetupEntries(const GUID& HidGuid, std::string& Error) {
+std::vector<SetupEntry> ListSetupEntries(const GUID& HidGuid, std::string& Error) {
     std::vector<SetupEntry> entries;
-    const TSetupApiEntries& s = SetupApiEntries;
-    const HidPlatform& platform = CurrentHidPlatform();
-    GUID guid = HidGuid;
-    HDEVINFO set =
-        s.SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE || set == nullptr) {
-        Error = "the present HID interfaces could not be listed (error " +
-                std::to_string(platform.GetLastError()) + ")";
-        return entries;
-    }
-    constexpr size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-    for (DWORD index = 0;; ++index) {
-        SP_DEVICE_INTERFACE_DATA interfaceData{};
-        interfaceData.cbSize = sizeof interfaceData;
-        if (s.SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &interfaceData) == 0) break;
+    const bool walked = WalkSetupEntries(HidGuid, [&](HDEVINFO Set, const SetupWalkEntry& Walked) {
         SetupEntry entry;
-        SP_DEVINFO_DATA devInfo{};
-        devInfo.cbSize = sizeof devInfo;
-        DWORD needed = 0;
-        const bool sized = s.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, nullptr, 0,
-                                                              &needed, &devInfo) == 0 &&
-                           platform.GetLastError() == ERROR_INSUFFICIENT_BUFFER &&
-                           needed > pathOffset && needed <= kMaxDetailBytes;
-        if (sized) {
-            std::vector<BYTE> buffer(needed, 0);
-            DWORD cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-            std::memcpy(buffer.data(), &cbSize, sizeof cbSize);
-            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-            if (s.SetupDiGetDeviceInterfaceDetailA(set, &interfaceData, detail, needed, nullptr,
-                                                   &devInfo) != 0) {
-                const char* path = reinterpret_cast<const char*>(buffer.data()) + pathOffset;
-                entry.DetailRead = true;
-                entry.Path.assign(path, strnlen(path, needed - pathOffset));
-                entry.Instance = devInfo.DevInst;
-                entry.Info = std::make_shared<TJvHidPnPInfo>(set, devInfo, entry.Path);
-            }
+        if (Walked.DetailRead) {
+            entry.DetailRead = true;
+            entry.Path = Walked.Path;
+            entry.Instance = Walked.DevInfo.DevInst;
+            entry.Info = std::make_shared<TJvHidPnPInfo>(Set, Walked.DevInfo, entry.Path);
         }
         entries.push_back(std::move(entry));
-    }
-    s.SetupDiDestroyDeviceInfoList(set);
+    });
+    if (!walked)
+        Error = "the present HID interfaces could not be listed (error " +
+                std::to_string(CurrentHidPlatform().GetLastError()) + ")";
     return entries;
 }
 
@@ -288,7 +259,7 @@ HidListing CollectHidInterfaces() {
     }
 
     // Every interface present, also those the controller leaves out.
-    std::vector<SetupEntry> entries = WalkSetupEntries(controller.HidGuid(), listing.Error);
+    std::vector<SetupEntry> entries = ListSetupEntries(controller.HidGuid(), listing.Error);
     if (!listing.Error.empty()) return listing;
 
     controller.DeviceChange();

@@ -1,20 +1,65 @@
-#include "tools/cli/InstrumentLink.h"
+#include "hid/link/InstrumentLink.h"
 
 #include "hid/Hid.h"
 #include "hid/JvHidControllerClass.h"
 #include "hid/SetupApi.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
-namespace cli {
+namespace hidlink {
 
 std::function<std::string(const TJvHidPnPInfo&)> SerialNumberOf = NativeSerialNumber;
 
 namespace {
 
-std::u16string Wide(const char16_t* Text) {
-    return std::u16string(Text);
+std::u16string_view Text(const auto& Wide) {
+    return std::u16string_view(Wide.data(), Wide.size() - 1); // less the terminating zero
+}
+
+} // namespace
+
+bool IsInstrument(const std::u16string& Product, const std::u16string& Manufacturer) {
+    return Product == Text(instrument::ProductWide) &&
+           Manufacturer == Text(instrument::ManufacturerWide);
+}
+
+bool IsInstrument(TJvHidDevice& Device) {
+    // The manufacturer is asked only once the product matched.
+    return Device.ProductName() == Text(instrument::ProductWide) &&
+           Device.VendorName() == Text(instrument::ManufacturerWide);
+}
+
+void LetGoIfGone(TJvHidDevice*& Held) {
+    if (Held && !Held->IsPluggedIn()) {
+        TJvHidDevice* gone = Held;
+        Held = nullptr;
+        delete gone;
+    }
+}
+
+bool Holds(const TJvHidDevice* Held) {
+    return Held && Held->IsCheckedOut() && Held->IsPluggedIn();
+}
+
+bool FetchRecord(TJvHidDevice& Device, std::span<uint8_t, instrument::ReportSize> Report,
+                 std::span<uint8_t, instrument::RecordSize> Into) {
+    Device.OpenHandle();
+    std::memset(Report.data(), 0, Report.size());
+    Report[0] = instrument::ReportId;
+    const bool ok = Device.GetFeature(Report.data(), instrument::ReportSize);
+    std::memcpy(Into.data(), Report.data() + 1, Into.size());
+    return ok;
+}
+
+bool SendRecord(TJvHidDevice& Device, std::span<uint8_t, instrument::ReportSize> Report,
+                std::span<const uint8_t, instrument::RecordSize> What) {
+    Device.OpenHandle();
+    std::memset(Report.data(), 0, Report.size());
+    Report[0] = instrument::ReportId;
+    std::memcpy(Report.data() + 1, What.data(), What.size());
+    return Device.SetFeature(Report.data(), instrument::ReportSize);
 }
 
 std::string Location(const TJvHidPnPInfo& Info) {
@@ -23,8 +68,6 @@ std::string Location(const TJvHidPnPInfo& Info) {
         return "bus " + std::to_string(Info.BusNumber) + " address " + std::to_string(Info.Address);
     return std::string();
 }
-
-} // namespace
 
 InstrumentLink::InstrumentLink(HidEventLoop* Loop, std::string Wanted)
     : controller_(new TJvHidDeviceController(Loop)), wanted_(std::move(Wanted)) {
@@ -56,11 +99,7 @@ int InstrumentLink::Choose() const {
 }
 
 bool InstrumentLink::Find() {
-    if (device_ && !device_->IsPluggedIn()) {
-        TJvHidDevice* gone = device_;
-        device_ = nullptr;
-        delete gone;
-    }
+    LetGoIfGone(device_);
     if (!device_) {
         ScanOnce();
         found_.clear();
@@ -68,7 +107,7 @@ bool InstrumentLink::Find() {
         const int chosen = Choose();
         if (chosen >= 0) controller_->CheckOutByIndex(device_, found_[chosen].first);
     }
-    return device_ && device_->IsCheckedOut() && device_->IsPluggedIn();
+    return Holds(device_);
 }
 
 std::vector<InstrumentEntry> InstrumentLink::List(int& Chosen) {
@@ -90,9 +129,7 @@ void InstrumentLink::ScanOnce() {
 }
 
 bool InstrumentLink::Enumerated(TJvHidDevice* Device, int Index) {
-    // Exact and case-sensitive, as the console compares them.
-    if (Device->ProductName() != Wide(instrument::ProductWide.data())) return true;
-    if (Device->VendorName() == Wide(instrument::ManufacturerWide.data()))
+    if (IsInstrument(*Device))
         found_.push_back({Index,
                           {Device->PnPInfo().DevicePath, SerialNumberOf(Device->PnPInfo()),
                            Location(Device->PnPInfo())}});
@@ -101,25 +138,18 @@ bool InstrumentLink::Enumerated(TJvHidDevice* Device, int Index) {
 
 bool InstrumentLink::Fetch(Record& Into) {
     if (!device_) return false;
-    device_->OpenHandle();
-    uint8_t report[instrument::ReportSize] = {};
-    report[0] = instrument::ReportId;
-    const bool ok = device_->GetFeature(report, instrument::ReportSize);
-    std::memcpy(Into.data(), report + 1, Into.size());
-    return ok;
+    std::array<uint8_t, instrument::ReportSize> report{};
+    return FetchRecord(*device_, report, Into);
 }
 
 bool InstrumentLink::Send(const Record& What) {
     if (!device_) return false;
-    device_->OpenHandle();
-    uint8_t report[instrument::ReportSize] = {};
-    report[0] = instrument::ReportId;
-    std::memcpy(report + 1, What.data(), What.size());
-    return device_->SetFeature(report, instrument::ReportSize);
+    std::array<uint8_t, instrument::ReportSize> report{};
+    return SendRecord(*device_, report, What);
 }
 
 std::string InstrumentLink::Path() const {
     return device_ ? device_->PnPInfo().DevicePath : std::string();
 }
 
-} // namespace cli
+} // namespace hidlink

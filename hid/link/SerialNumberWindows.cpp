@@ -1,10 +1,10 @@
-#include "tools/cli/InstrumentLink.h"
+#include "hid/link/InstrumentLink.h"
 
 #include "hid/JvHidControllerClass.h"
 
 #include <windows.h>
 
-namespace cli {
+namespace hidlink {
 
 std::string NativeSerialNumber(const TJvHidPnPInfo& Info) {
     using GetSerial = BOOLEAN(WINAPI*)(HANDLE, PVOID, ULONG);
@@ -28,4 +28,4 @@ std::string NativeSerialNumber(const TJvHidPnPInfo& Info) {
     return n > 1 ? std::string(utf8, static_cast<size_t>(n - 1)) : std::string();
 }
 
-} // namespace cli
+} // namespace hidlink

@@ -1,10 +1,10 @@
-#include "tools/cli/InstrumentLink.h"
+#include "hid/link/InstrumentLink.h"
 
 #include "hid/JvHidControllerClass.h"
 
 #include <fstream>
 
-namespace cli {
+namespace hidlink {
 
 std::string NativeSerialNumber(const TJvHidPnPInfo& Info) {
     if (Info.PhysicalDeviceObjectName.empty()) return std::string();
@@ -14,4 +14,4 @@ std::string NativeSerialNumber(const TJvHidPnPInfo& Info) {
     return std::string();
 }
 
-} // namespace cli
+} // namespace hidlink
