@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/FieldPresets.h"
 #include "app/Plot.h"
 #include "app/SeriesFolder.h"
 #include "hid/JvHidControllerClass.h"

@@ -90,7 +90,7 @@ if(ORMELIX_BUILD_TESTS)
       SOURCES ${tests}/widgets/RxNumberTest.cpp ${tests}/widgets/RxSpinEditTest.cpp
               ${tests}/widgets/RxSpinButtonTest.cpp ${tests}/widgets/RxUpDownTest.cpp
               ${tests}/widgets/windows/QTestEntries.cpp
-      LIBS ormelix_widgets)
+      LIBS ormelix_widgets ormelix_app)
     target_include_directories(widgets_tests SYSTEM PRIVATE
       ${CMAKE_BINARY_DIR}/qttest ${CMAKE_BINARY_DIR}/qttest/QtTest)
   else()
