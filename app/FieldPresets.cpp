@@ -1,11 +1,12 @@
 #include "app/FieldPresets.h"
 
+#include "instrument/Command.h"
 #include "widgets/RXSpin.h"
 
 void LoadRxSpinEdit240(TRxSpinEdit* Edit) {
     Edit->SetDecimal(1);
-    Edit->SetMaxValue(255);
-    Edit->SetMinValue(1);
+    Edit->SetMaxValue(instrument::PollPeriodMax);
+    Edit->SetMinValue(instrument::PollPeriodMin);
     Edit->SetValue(1);
 }
 
