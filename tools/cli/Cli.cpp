@@ -2,6 +2,7 @@
 
 #include "hid/JvHidControllerClass.h"
 #include "hid/qt/QtHidEventLoop.h"
+#include "hid/sim/BenchDevices.h"
 #include "hid/sim/SimInstrument.h"
 #include "instrument/Command.h"
 #include "instrument/CommandList.h"
@@ -9,7 +10,6 @@
 #include "tools/cli/Csv.h"
 #include "tools/cli/InstrumentLink.h"
 #include "tools/cli/Recorder.h"
-#include "tools/demo/BenchDevices.h"
 
 #include <QCoreApplication>
 #include <QThread>
