@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/FieldPresets.h"
 #include "app/Plot.h"
 #include "app/SeriesFolder.h"
 #include "hid/JvHidControllerClass.h"
@@ -305,8 +306,7 @@ void TOrmelix_Control_Form::GoButtonClick(QObject*) {
                                ? static_cast<uint8_t>(RxSpinEdit240->IntegerValue() & 0xFF)
                                : 0;
     instrument::RunCommand(ExchangeBuffer, code, period, link);
-    // The OS1 and OS2 tests stay selected, so that pressing the button repeats them.
-    if (item <= 3) FuncComboBox->setCurrentIndex(0);
+    if (instrument::CommandItems[item].BackToFirst) FuncComboBox->setCurrentIndex(0);
 }
 
 void TOrmelix_Control_Form::drawPlot() {

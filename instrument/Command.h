@@ -13,22 +13,34 @@
 
 namespace instrument {
 
+// The poll period the instrument can store (SaveStored), in its own units.
+constexpr int PollPeriodMin = 1;
+constexpr int PollPeriodMax = 255;
+
+// The instrument has the stored variables in its record this long after ReadStored.
+constexpr int StoredReadPauseMs = 10;
+
 struct CommandItem {
     const char* Name; // as ormelix-cli takes it
     uint8_t Code;
     const char* Meaning;
+    bool TakesPeriod; // the poll period to store goes with it
+    // The console's list goes back to the first command after it is sent; the others stay
+    // selected, so that pressing the button again repeats them.
+    bool BackToFirst;
 };
 
-// The eight commands in the order of the console's list.
+// The eight commands in the order of the console's list. ormelix-cli's help and its manual page
+// list them from here.
 inline constexpr std::array<CommandItem, 8> CommandItems = {{
-    {"normal", command::Normal, "normal operation"},
-    {"read-stored", command::ReadStored, "read the stored variables"},
-    {"save-period", command::SaveStored, "store the poll period"},
-    {"reset", command::ResetWorking, "reset the working variables to the stored ones"},
-    {"os1=0", command::Os1Off, "indicator OS1 off"},
-    {"os1=1", command::Os1On, "indicator OS1 on"},
-    {"os2=0", command::Os2Off, "output OS2 off"},
-    {"os2=1", command::Os2On, "output OS2 on"},
+    {"normal", command::Normal, "normal operation", false, true},
+    {"read-stored", command::ReadStored, "read the stored variables", false, true},
+    {"save-period", command::SaveStored, "store the poll period", true, true},
+    {"reset", command::ResetWorking, "reset the working variables to the stored ones", false, true},
+    {"os1=0", command::Os1Off, "indicator OS1 off", false, false},
+    {"os1=1", command::Os1On, "indicator OS1 on", false, false},
+    {"os2=0", command::Os2Off, "output OS2 off", false, false},
+    {"os2=1", command::Os2On, "output OS2 on", false, false},
 }};
 
 // The list position of a command given by name or by code (decimal), or -1.
@@ -45,9 +57,6 @@ inline int FindCommandItem(std::string_view Text) {
         if (CommandItems[i].Code == code) return static_cast<int>(i);
     return -1;
 }
-
-// The instrument has the stored variables in its record this long after ReadStored.
-constexpr int StoredReadPauseMs = 10;
 
 // How the sequence reaches the instrument. Send and Fetch move the caller's record as a whole.
 struct CommandLink {

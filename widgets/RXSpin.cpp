@@ -543,20 +543,3 @@ void TRxSpinEdit::changeEvent(QEvent* Event) {
         break;
     }
 }
-
-// ---- the console's fields -------------------------------------------------------------------
-
-void LoadRxSpinEdit240(TRxSpinEdit* Edit) {
-    Edit->SetDecimal(1);
-    Edit->SetMaxValue(255);
-    Edit->SetMinValue(1);
-    Edit->SetValue(1);
-}
-
-void LoadRxSpinEditMark(TRxSpinEdit* Edit) {
-    Edit->SetIncrement(0.01L);
-    Edit->SetMaxValue(4);
-    Edit->SetMinValue(0.01L);
-    Edit->SetValueType(vtFloat);
-    Edit->SetValue(0.01L);
-}

@@ -270,8 +270,3 @@ private:
     QMetaObject::Connection FFocusWatch;  // ends a parked focus that went elsewhere
     const QString* FFilterText = nullptr; // the text the key filter judges, when not text()
 };
-
-// The stored properties of the console's fields, applied in the order the window's form
-// lists them (call after the 61 x 21 geometry is set).
-void LoadRxSpinEdit240(TRxSpinEdit* Edit);
-void LoadRxSpinEditMark(TRxSpinEdit* Edit);

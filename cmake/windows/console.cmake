@@ -30,27 +30,16 @@ if(ORMELIX_BUILD_TESTS)
   add_library(ormelix_testmain STATIC ${tests}/common/TestMain.cpp)
   target_link_libraries(ormelix_testmain PUBLIC GTest::gtest GTest::gmock Qt6::Widgets)
 
-  # ormelix_console_test(<name> SOURCES ... LIBS ... [EXCLUDE <gtest test names>])
-  function(ormelix_console_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS;EXCLUDE" ${ARGN})
-    add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE ormelix_testmain ${T_LIBS})
-    target_link_options(${name} PRIVATE -static-libgcc -static-libstdc++)
-    set_target_properties(${name} PROPERTIES AUTOMOC ON)
-    qt_import_plugins(${name} INCLUDE Qt6::QOffscreenIntegrationPlugin)
-    set(args)
-    if(T_EXCLUDE)
-      list(JOIN T_EXCLUDE ":" excluded)
-      set(args --gtest_filter=-${excluded})
-    endif()
-    add_test(NAME ${name} COMMAND ${name} ${args})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 600
-      ENVIRONMENT "WINEQT_QPA_FONTDIR=Z:\\usr\\share\\wine\\fonts")
-  endfunction()
+  include(${ORMELIX_ROOT}/cmake/Testing.cmake)
+  set(ORMELIX_TEST_MAIN ormelix_testmain)
+  set(ORMELIX_TEST_AUTOMOC ON)
+  set(ORMELIX_TEST_TIMEOUT 600)
+  set(ORMELIX_TEST_LINK_OPTIONS -static-libgcc -static-libstdc++)
+  set(ORMELIX_TEST_ENVIRONMENT "WINEQT_QPA_FONTDIR=Z:\\usr\\share\\wine\\fonts")
 
   # The program-folder fallback's read-only case skips itself where the folder cannot be made
   # read-only (Wine as root).
-  ormelix_console_test(app_tests
+  ormelix_add_test(app_tests
     SOURCES ${tests}/app/CanvasTest.cpp ${tests}/app/FormLayoutTest.cpp
             ${tests}/app/FormatVoltsTest.cpp ${tests}/app/ConsoleTest.cpp
             ${tests}/app/PlotTest.cpp ${tests}/app/PlotUnitTest.cpp ${tests}/app/MendTest.cpp
@@ -58,16 +47,16 @@ if(ORMELIX_BUILD_TESTS)
     LIBS ormelix_app ormelix_hid_sim)
 
   # The demo console polling the virtual instrument, its snapshot included.
-  ormelix_console_test(demo_tests
+  ormelix_add_test(demo_tests
     SOURCES ${tests}/tools/demo/DemoTest.cpp
     LIBS ormelix_demo)
 
   # ormelix-cli's tests that need no POSIX: the recorder, its files, the choice of instrument.
-  ormelix_console_test(cli_tests
+  ormelix_add_test(cli_tests
     SOURCES ${tests}/tools/cli/CliEdgeTest.cpp
     LIBS ormelix_cli ormelix_app ormelix_hid_sim)
 
-  ormelix_console_test(imaging_tests
+  ormelix_add_test(imaging_tests
     SOURCES ${tests}/imaging/LibJpeg.cpp ${tests}/imaging/JpegImageTest.cpp
             ${tests}/imaging/LoadTest.cpp ${tests}/imaging/SaveToFileTest.cpp
     LIBS ormelix_imaging JPEG::JPEG)
@@ -86,20 +75,23 @@ if(ORMELIX_BUILD_TESTS)
   endif()
   if(qtTestVersion STREQUAL Qt6_VERSION)
     file(COPY ${ORMELIX_QTTEST_HEADERS}/ DESTINATION ${CMAKE_BINARY_DIR}/qttest/QtTest)
-    ormelix_console_test(widgets_tests
+    ormelix_add_test(widgets_tests
       SOURCES ${tests}/widgets/RxNumberTest.cpp ${tests}/widgets/RxSpinEditTest.cpp
               ${tests}/widgets/RxSpinButtonTest.cpp ${tests}/widgets/RxUpDownTest.cpp
               ${tests}/widgets/windows/QTestEntries.cpp
-      LIBS ormelix_widgets)
+      LIBS ormelix_widgets ormelix_app)
     target_include_directories(widgets_tests SYSTEM PRIVATE
       ${CMAKE_BINARY_DIR}/qttest ${CMAKE_BINARY_DIR}/qttest/QtTest)
   else()
     message(STATUS "Qt Test ${Qt6_VERSION} headers not in ${ORMELIX_QTTEST_HEADERS}: only the "
                    "number tests of the widgets are built")
-    ormelix_console_test(widgets_tests
+    ormelix_add_test(widgets_tests
       SOURCES ${tests}/widgets/RxNumberTest.cpp
       LIBS ormelix_widgets)
   endif()
+  foreach(test app_tests demo_tests cli_tests imaging_tests widgets_tests)
+    qt_import_plugins(${test} INCLUDE Qt6::QOffscreenIntegrationPlugin)
+  endforeach()
 endif()
 
 # The poll tick's timing, to set beside the Linux figure (bench/tick-wine-vs-linux.sh).

@@ -1,3 +1,4 @@
+#include "app/FieldPresets.h"
 #include "tests/widgets/WidgetTestSupport.h"
 
 #include <QAction>

@@ -2,13 +2,14 @@
 
 #include "hid/JvHidControllerClass.h"
 #include "hid/qt/QtHidEventLoop.h"
+#include "hid/sim/BenchDevices.h"
 #include "hid/sim/SimInstrument.h"
 #include "instrument/Command.h"
+#include "instrument/CommandList.h"
 #include "tools/cli/Console.h"
 #include "tools/cli/Csv.h"
 #include "tools/cli/InstrumentLink.h"
 #include "tools/cli/Recorder.h"
-#include "tools/demo/BenchDevices.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -77,23 +78,18 @@ Exit status 1 when no record was ever fetched.
                      with two of them)
 )";
 
-const char* const SendHelp =
-    R"(usage: ormelix-cli send [--device PATH|SERIAL] [--demo] COMMAND [PERIOD]
+std::string SendHelp() {
+    return R"(usage: ormelix-cli send [--device PATH|SERIAL] [--demo] COMMAND [PERIOD]
 
 Sends one of the console's commands as its command button does: the record just
 fetched goes back with the command code. COMMAND is a name or a code:
 
-  normal          0   normal operation
-  read-stored     1   read the stored variables (sent, 10 ms pause, fetched,
-                      sent back; prints the stored poll period and scale)
-  save-period N   2   store the poll period N (1..255)
-  reset          32   working variables back to the stored ones
-  os1=0 / os1=1  48/49  indicator OS1 test
-  os2=0 / os2=1  64/65  output OS2 test
-
+)" + instrument::CommandHelpList() +
+           R"(
 Prints each report it sent. --device names the instrument (path or USB serial
 number); --demo sends to the virtual instrument instead.
 )";
+}
 
 const char* const InfoHelp = R"(usage: ormelix-cli info [--json] [--device PATH|SERIAL] [--demo]
 
@@ -452,11 +448,13 @@ int Send(const std::vector<std::string>& Args, std::ostream& Out, std::ostream& 
     if (item < 0) throw Usage{"unknown command " + words[0]};
     const instrument::CommandItem& command = instrument::CommandItems[item];
     uint8_t period = 0;
-    const bool save = command.Code == instrument::command::SaveStored;
+    const bool save = command.TakesPeriod;
     if (save) {
         const auto n = words.size() == 2 ? Number(words[1]) : std::nullopt;
-        if (!n || *n < 1 || *n > 255)
-            throw Usage{"save-period needs the poll period to store, 1 to 255"};
+        if (!n || *n < instrument::PollPeriodMin || *n > instrument::PollPeriodMax)
+            throw Usage{"save-period needs the poll period to store, " +
+                        std::to_string(instrument::PollPeriodMin) + " to " +
+                        std::to_string(instrument::PollPeriodMax)};
         period = static_cast<uint8_t>(*n);
     } else if (words.size() > 1) {
         throw Usage{std::string(command.Name) + " takes no value"};
@@ -584,12 +582,12 @@ int CliMain(const std::vector<std::string>& Args, std::ostream& Out, std::ostrea
         Out << "ormelix-cli " << ORMELIX_VERSION << '\n';
         return Written(Out, Err, ExitDone);
     }
-    const char* help = command == "record" ? RecordHelp
-                       : command == "send" ? SendHelp
-                       : command == "info" ? InfoHelp
-                       : command == "list" ? ListHelp
-                                           : nullptr;
-    if (help == nullptr) {
+    const std::string help = command == "record" ? RecordHelp
+                             : command == "send" ? SendHelp()
+                             : command == "info" ? InfoHelp
+                             : command == "list" ? ListHelp
+                                                 : std::string();
+    if (help.empty()) {
         Err << "ormelix-cli: unknown command " << command << "\n" << MainHelp;
         return ExitUsage;
     }

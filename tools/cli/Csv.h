@@ -2,6 +2,8 @@
 // row): time, record counter, scale, cursor, the four minima and maxima, then both traces.
 #pragma once
 
+#include "instrument/Protocol.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +13,9 @@
 
 namespace cli {
 
-constexpr int CsvColumns = 250;
+// Time, counter, scale, cursor and the four minima and maxima, then both traces.
+constexpr int CsvColumns = 8 + 2 * instrument::SamplePoints;
+static_assert(CsvColumns == 250, "the rows keep their shape");
 // Decimals of a volt field: the smallest step (scale 255) is 0.0043 V.
 constexpr int VoltDecimals = 6;
 

@@ -1,6 +1,6 @@
 #include "tools/demo/VirtualBench.h"
 
-#include "tools/demo/BenchDevices.h"
+#include "hid/sim/BenchDevices.h"
 
 #include <QFormLayout>
 #include <QGuiApplication>

@@ -3,9 +3,9 @@
 // its state live.
 #pragma once
 
+#include "hid/sim/BenchDevices.h"
 #include "hid/sim/SimHidPlatform.h"
 #include "hid/sim/SimInstrument.h"
-#include "tools/demo/BenchDevices.h"
 
 #include <QPoint>
 #include <QRect>

@@ -1,4 +1,4 @@
-#include "tools/demo/BenchDevices.h"
+#include "hid/sim/BenchDevices.h"
 
 #include "instrument/Protocol.h"
 
