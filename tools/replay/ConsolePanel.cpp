@@ -1,5 +1,6 @@
 #include "tools/replay/ConsolePanel.h"
 
+#include "app/FieldPresets.h"
 #include "app/Plot.h"
 #include "widgets/RXSpin.h"
 
