@@ -52,8 +52,14 @@ inline std::string CommandManList() {
         const CommandItem& item = CommandItems[i];
         out += item.TakesPeriod ? std::string(".BI ") + item.Name + " \" N\"\n"
                                 : std::string(".B ") + item.Name + "\n";
-        out += "(" + std::to_string(item.Code) + ": " + item.Meaning + CommandDetail(item) + ")" +
-               (i + 1 < CommandItems.size() ? "," : ".") + "\n";
+        // Appended piece by piece: GCC 12 at -O3 sees a false overlap in "(" + a temporary.
+        out += '(';
+        out += std::to_string(item.Code);
+        out += ": ";
+        out += item.Meaning;
+        out += CommandDetail(item);
+        out += ')';
+        out += i + 1 < CommandItems.size() ? ",\n" : ".\n";
     }
     return out;
 }
