@@ -109,8 +109,14 @@ const std::vector<std::string>& ColumnNames() {
         std::vector<std::string> n = {"time",   "record", "scale",  "cursor",
                                       "min_s1", "max_s1", "min_s2", "max_s2"};
         for (int signal = 1; signal <= 2; ++signal)
-            for (int i = 0; i < instrument::SamplePoints; ++i)
-                n.push_back("s" + std::to_string(signal) + "_" + std::to_string(i));
+            for (int i = 0; i < instrument::SamplePoints; ++i) {
+                // Appended piece by piece: GCC 12 at -O3 sees a false overlap in "s" + a temporary.
+                std::string name(1, 's');
+                name += std::to_string(signal);
+                name += '_';
+                name += std::to_string(i);
+                n.push_back(std::move(name));
+            }
         return n;
     }();
     return names;
