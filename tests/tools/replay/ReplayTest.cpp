@@ -530,7 +530,8 @@ TEST(ReplayWindowTest, RecordsTheConsoleCouldNotDraw) {
     const RecordBytes good = MakeRecord(rng, 64);
     const RecordBytes zero = MakeRecord(rng, 0);
     std::string quoted = CsvLine(2, 3, good, true);
-    quoted = "\"" + quoted.substr(0, quoted.find(',')) + "\"" + quoted.substr(quoted.find(','));
+    quoted.insert(quoted.find(','), 1, '"'); // the first field in quotes
+    quoted.insert(0, 1, '"');
     const std::string content =
         cli::CsvHeader() + CsvLine(0, 1, zero, true) + CsvLine(1, 2, zero, false) + quoted;
     const QString path = dir.filePath("zero.csv");
