@@ -1,4 +1,5 @@
 #include "imaging/jpeg.h"
+#include "tests/common/Sanitized.h"
 #include "tests/imaging/LibJpeg.h"
 
 #include <QBuffer>
@@ -439,14 +440,6 @@ TEST(JpegLimits, NewImagesTakeTheLimitFromTheDefaults) {
     EXPECT_EQ(jpeg.MaxPixels(), 255);
     EXPECT_THROW(Load(jpeg, Encoded(QImage(16, 16, QImage::Format_RGB32), 50)), EJPEG);
 }
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ORMELIX_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ORMELIX_SANITIZED 1
-#endif
-#endif
 
 #ifdef __linux__
 // Holds the process's address space to what it uses now plus Room, for as long as it lives.

@@ -138,9 +138,9 @@ public:
 private:
     void PlugInstrument(const char* Path, const char* Serial, const char* Location) {
         instruments_.push_back(std::make_shared<VirtualInstrument>());
-        hidsim::SimDeviceSpec spec = VirtualInstrumentDevice(instruments_.back(), Path);
-        spec.SetTextProperty(SPDRP_LOCATION_INFORMATION, Location);
-        sim_.Plug(spec);
+        hidsim::SimDeviceSpec device = VirtualInstrumentDevice(instruments_.back(), Path);
+        device.SetTextProperty(SPDRP_LOCATION_INFORMATION, Location);
+        sim_.Plug(device);
         serials_[Path] = Serial;
     }
 

@@ -7,6 +7,7 @@
 #include "instrument/Protocol.h"
 #include "instrument/virtual/VirtualInstrument.h"
 #include "tests/common/ProgramState.h"
+#include "tests/common/Sanitized.h"
 #include "tools/cli/Cli.h"
 #include "tools/cli/Csv.h"
 #include "tools/cli/InstrumentLink.h"
@@ -568,14 +569,6 @@ TEST_F(EdgeProcessTest, SignalsEndARunBlockedOnAFullPipe) {
         EXPECT_TRUE(p.readAllStandardError().contains(" records in ")) << "signal " << signal;
     }
 }
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ORMELIX_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ORMELIX_SANITIZED 1
-#endif
-#endif
 
 TEST_F(EdgeProcessTest, AppendToAHugeFileReadsOnlyItsEnds) {
 #ifdef ORMELIX_SANITIZED
