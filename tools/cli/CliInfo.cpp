@@ -1,13 +1,10 @@
-#include "hid/qt/QtHidEventLoop.h"
 #include "instrument/Protocol.h"
 #include "tools/cli/Cli.h"
 #include "tools/cli/CliArgs.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/cli/CliReport.h"
 #include "tools/cli/Csv.h"
-#include "tools/cli/DemoMachine.h"
 
-#include <memory>
 #include <ostream>
 
 namespace cli {
@@ -37,15 +34,10 @@ int InfoCommand(const std::vector<std::string>& Args, std::ostream& Out, std::os
         else
             throw Usage{"unknown option " + args.Name()};
     }
-    std::unique_ptr<DemoMachine> machine;
-    if (demo > 0) machine = std::make_unique<DemoMachine>(demo);
-    QtHidEventLoop loop;
-    auto link = Reach(loop, device, Err);
-    if (!link) return ExitUnreachable;
-    Record r{};
-    if (!link->Fetch(r)) {
-        return FetchRefused(*link, Err);
-    }
+    HeldInstrument held;
+    if (const int status = held.Fetch(demo, device, Err); status != ExitDone) return status;
+    const InstrumentLink& link = held.Link();
+    const Record& r = held.Last;
     using namespace instrument;
     const uint8_t scale = r[ScaleByte];
     const struct {
@@ -57,7 +49,7 @@ int InfoCommand(const std::vector<std::string>& Args, std::ostream& Out, std::os
                   {"min_s2", "min S2", MinS2},
                   {"max_s2", "max S2", MaxS2}};
     if (json) {
-        Out << "{\"device\": " << JsonString(link->Path()) << ", \"scale\": " << int(scale)
+        Out << "{\"device\": " << JsonString(link.Path()) << ", \"scale\": " << int(scale)
             << ", \"cursor\": " << int(r[CursorPos]) << ", \"poll_period\": " << int(r[PollPeriod]);
         for (const auto& l : levels) {
             const std::string v = VoltsText(r[l.Byte], scale);
@@ -66,7 +58,7 @@ int InfoCommand(const std::vector<std::string>& Args, std::ostream& Out, std::os
         }
         Out << "}\n";
     } else {
-        Out << "device       " << link->Path() << '\n'
+        Out << "device       " << link.Path() << '\n'
             << "scale        " << int(scale) << (scale == 0 ? " (no volts)" : "") << '\n'
             << "cursor       " << int(r[CursorPos]) << '\n'
             << "poll period  " << int(r[PollPeriod]) << '\n';

@@ -1,6 +1,8 @@
 #include "tools/cli/CliReport.h"
 
+#include "hid/qt/QtHidEventLoop.h"
 #include "tools/cli/Cli.h"
+#include "tools/cli/DemoMachine.h"
 #include "tools/cli/Recorder.h"
 
 #include <QCoreApplication>
@@ -36,6 +38,19 @@ int FetchRefused(const InstrumentLink& Link, std::ostream& Err) {
         << (hint.empty() ? "the instrument at " + Link.Path() + " refused the fetch" : hint)
         << '\n';
     return ExitUnreachable;
+}
+
+HeldInstrument::HeldInstrument() = default;
+
+HeldInstrument::~HeldInstrument() = default;
+
+int HeldInstrument::Fetch(int Demo, const std::string& Device, std::ostream& Err) {
+    if (Demo > 0) machine_ = std::make_unique<DemoMachine>(Demo);
+    loop_ = std::make_unique<QtHidEventLoop>();
+    link_ = Reach(*loop_, Device, Err);
+    if (!link_) return ExitUnreachable;
+    if (!link_->Fetch(Last)) return FetchRefused(*link_, Err);
+    return ExitDone;
 }
 
 int Written(std::ostream& Out, std::ostream& Err, int Status) {

@@ -1,13 +1,10 @@
-#include "hid/qt/QtHidEventLoop.h"
 #include "instrument/Command.h"
 #include "tools/cli/Cli.h"
 #include "tools/cli/CliArgs.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/cli/CliReport.h"
-#include "tools/cli/DemoMachine.h"
 
 #include <QThread>
-#include <memory>
 #include <ostream>
 
 namespace cli {
@@ -44,20 +41,15 @@ int SendCommand(const std::vector<std::string>& Args, std::ostream& Out, std::os
         throw Usage{std::string(command.Name) + " takes no value"};
     }
 
-    std::unique_ptr<DemoMachine> machine;
-    if (demo > 0) machine = std::make_unique<DemoMachine>(demo);
-    QtHidEventLoop loop;
-    auto link = Reach(loop, device, Err);
-    if (!link) return ExitUnreachable;
-    Record record{};
-    if (!link->Fetch(record)) {
-        return FetchRefused(*link, Err);
-    }
-    Out << "fetched the last record from " << link->Path() << '\n';
+    HeldInstrument held;
+    if (const int status = held.Fetch(demo, device, Err); status != ExitDone) return status;
+    InstrumentLink& link = held.Link();
+    Record& record = held.Last;
+    Out << "fetched the last record from " << link.Path() << '\n';
     bool storedRead = false;
     instrument::CommandLink how;
     how.Send = [&] {
-        const bool ok = link->Send(record);
+        const bool ok = link.Send(record);
         Out << (ok ? "sent" : "could not send") << " the record with command code "
             << int(record[instrument::CommandCode]);
         if (record[instrument::CommandCode] == command.Code && !storedRead)
@@ -68,7 +60,7 @@ int SendCommand(const std::vector<std::string>& Args, std::ostream& Out, std::os
     };
     how.Pause = [](int Ms) { QThread::msleep(static_cast<unsigned long>(Ms)); };
     how.Fetch = [&] {
-        const bool ok = link->Fetch(record);
+        const bool ok = link.Fetch(record);
         Out << (ok ? "fetched" : "could not fetch") << " the stored variables\n";
         return ok;
     };
