@@ -95,15 +95,6 @@ struct TDestination {
     JOCTET* Buffer;
 };
 
-// Runs Step with the error exit armed and answers whether it got through. The library leaves
-// by longjmp to this frame, so neither Step nor anything it calls may hold an object with a
-// destructor across a library call.
-template <class F> bool Guarded(std::jmp_buf& Jump, const F& Step) {
-    if (setjmp(Jump) != 0) return false;
-    Step();
-    return true;
-}
-
 // What a decoding is asked for; compared to tell whether decoded pixels can be shared.
 struct TDecodeSettings {
     TJPEGScale Scale;
@@ -135,15 +126,71 @@ struct TJPEGProgress {
     bool Report() noexcept;
 };
 
-// One encoding: the library state and everything its callbacks reach. Lives in the frame that
-// started the encoding, outside the stretch that longjmp skips.
-struct TJPEGEncoder {
+// The error manager both directions install: the library's error exit and a progress callback
+// that threw leave by longjmp to the frame in Guarded, with the library's code kept for the
+// exception; its messages are not printed (the code says what went wrong). The encoder and the
+// decoder derive from it and find themselves through the library's client_data.
+struct TJPEGErrorTrap {
     jpeg_error_mgr Error{};
     TJPEGProgress Progress;
-    jpeg_compress_struct Info{};
-    jpegcodec::TDestination Dest{};
     std::jmp_buf Jump{};
     int ErrorCode = 0;
+
+    // Info is the library state of either direction; Reporter, when given, hears its progress.
+    template <class TInfo> void Install(TInfo& Info, TJPEGImage* Reporter) {
+        Info.err = jpeg_std_error(&Error);
+        Error.error_exit = ErrorExit;
+        Error.emit_message = EmitMessage;
+        Error.output_message = OutputMessage;
+        Error.format_message = FormatMessageText;
+        Error.reset_error_mgr = ResetErrorMgr;
+        // Kept by jpeg_Create*; every callback finds its encoder or decoder through it.
+        Info.client_data = this;
+        Progress.Pub.progress_monitor = ProgressMonitor;
+        Progress.Image = Reporter;
+    }
+    // Runs Step with the error exit armed and answers whether it got through. The library leaves
+    // by longjmp to this frame, so neither Step nor anything it calls may hold an object with a
+    // destructor across a library call.
+    template <class F> bool Guarded(const F& Step) {
+        if (setjmp(Jump) != 0) return false;
+        Step();
+        return true;
+    }
+    // Leaves the library call in progress, failing it with Code.
+    [[noreturn]] void Leave(int Code) {
+        ErrorCode = Code;
+        std::longjmp(Jump, 1);
+    }
+    // The exception for the failure Guarded reported: what the progress callback threw, or EJPEG.
+    [[noreturn]] void Fail() const {
+        if (Progress.Pending) std::rethrow_exception(Progress.Pending);
+        throw EJPEG(ErrorCode);
+    }
+
+    // Info: the library state of either direction, or the common part both start with.
+    template <class TInfoPtr> static TJPEGErrorTrap& Trap(TInfoPtr Info) {
+        return *static_cast<TJPEGErrorTrap*>(Info->client_data);
+    }
+    [[noreturn]] static void ErrorExit(j_common_ptr Info) { Trap(Info).Leave(Info->err->msg_code); }
+    static void EmitMessage(j_common_ptr, int) {}
+    static void OutputMessage(j_common_ptr) {}
+    static void FormatMessageText(j_common_ptr, char* Buffer) { Buffer[0] = '\0'; }
+    static void ResetErrorMgr(j_common_ptr Info) {
+        Info->err->num_warnings = 0;
+        Info->err->msg_code = 0;
+    }
+    static void ProgressMonitor(j_common_ptr Info) {
+        TJPEGErrorTrap& t = Trap(Info);
+        if (!t.Progress.Report()) std::longjmp(t.Jump, 1);
+    }
+};
+
+// One encoding: the library state and everything its callbacks reach. Lives in the frame that
+// started the encoding, outside the stretch that longjmp skips.
+struct TJPEGEncoder : TJPEGErrorTrap {
+    jpeg_compress_struct Info{};
+    jpegcodec::TDestination Dest{};
     TJPEGImage& Image;
     jpegcodec::TMemoryStream Stream;
     QImage Rows;
@@ -156,21 +203,9 @@ struct TJPEGEncoder {
     void Create();
     void Configure(int Quality, bool Gray, bool Progressive);
     void Run();
-    [[noreturn]] void Fail();
 
-    static TJPEGEncoder& Of(j_common_ptr Info) {
-        return *static_cast<TJPEGEncoder*>(Info->client_data);
-    }
-    static TJPEGEncoder& Of(j_compress_ptr Info) {
-        return *static_cast<TJPEGEncoder*>(Info->client_data);
-    }
+    static TJPEGEncoder& Of(j_compress_ptr Info) { return static_cast<TJPEGEncoder&>(Trap(Info)); }
 
-    [[noreturn]] static void ErrorExit(j_common_ptr Info);
-    static void EmitMessage(j_common_ptr, int) {}
-    static void OutputMessage(j_common_ptr) {}
-    static void FormatMessageText(j_common_ptr, char* Buffer) { Buffer[0] = '\0'; }
-    static void ResetErrorMgr(j_common_ptr Info);
-    static void ProgressMonitor(j_common_ptr Info);
     static void InitDestination(j_compress_ptr Info);
     static boolean EmptyOutputBuffer(j_compress_ptr Info);
     static void TermDestination(j_compress_ptr Info);
@@ -178,13 +213,9 @@ struct TJPEGEncoder {
 
 // One decoding (or header reading) of held bytes. Like the encoder, it lives in the frame that
 // runs it, and the library leaves its calls by longjmp into Guarded.
-struct TJPEGDecoder {
-    jpeg_error_mgr Error{};
-    TJPEGProgress Progress;
+struct TJPEGDecoder : TJPEGErrorTrap {
     jpeg_source_mgr Source{};
     jpeg_decompress_struct Info{};
-    std::jmp_buf Jump{};
-    int ErrorCode = 0;
     const QByteArray Bytes;
     jpegcodec::TOutput Output = jpegcodec::TOutput::Colour;
     jpegcodec::TDecodeSettings Wanted{};
@@ -208,17 +239,11 @@ struct TJPEGDecoder {
     // Pass, when given, sees the picture after each scan of a multi-scan file (not for 8-bit or
     // CMYK output) with the share of the bytes read so far.
     QImage Decode(const std::function<void(const QImage&, int)>& Pass = {});
-    [[noreturn]] void Fail() const {
-        if (Progress.Pending) std::rethrow_exception(Progress.Pending);
-        throw EJPEG(ErrorCode);
-    }
 
-    static TJPEGDecoder& Of(j_common_ptr Info) {
-        return *static_cast<TJPEGDecoder*>(Info->client_data);
+    static TJPEGDecoder& Of(j_decompress_ptr Info) {
+        return static_cast<TJPEGDecoder&>(Trap(Info));
     }
-    [[noreturn]] static void ErrorExit(j_common_ptr Info);
     static void EmitMessage(j_common_ptr Info, int Level);
-    static void ProgressMonitor(j_common_ptr Info);
     static void InitSource(j_decompress_ptr) {}
     static boolean FillInputBuffer(j_decompress_ptr Info);
     static void SkipInputData(j_decompress_ptr Info, long Count);

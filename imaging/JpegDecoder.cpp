@@ -3,15 +3,8 @@
 using namespace jpegcodec;
 
 TJPEGDecoder::TJPEGDecoder(const QByteArray& Data, TJPEGImage* Reporter) : Bytes(Data) {
-    Info.err = jpeg_std_error(&Error);
-    Error.error_exit = ErrorExit;
+    Install(Info, Reporter);
     Error.emit_message = EmitMessage;
-    Error.output_message = TJPEGEncoder::OutputMessage;
-    Error.format_message = TJPEGEncoder::FormatMessageText;
-    Error.reset_error_mgr = TJPEGEncoder::ResetErrorMgr;
-    Info.client_data = this;
-    Progress.Pub.progress_monitor = ProgressMonitor;
-    Progress.Image = Reporter;
     Source.init_source = InitSource;
     Source.fill_input_buffer = FillInputBuffer;
     Source.skip_input_data = SkipInputData;
@@ -21,12 +14,6 @@ TJPEGDecoder::TJPEGDecoder(const QByteArray& Data, TJPEGImage* Reporter) : Bytes
     Source.bytes_in_buffer = static_cast<std::size_t>(Bytes.size());
 }
 
-void TJPEGDecoder::ErrorExit(j_common_ptr Info) {
-    TJPEGDecoder& d = Of(Info);
-    d.ErrorCode = Info->err->msg_code;
-    std::longjmp(d.Jump, 1);
-}
-
 // These warnings say that a scan's data stopped at a marker before the picture was complete (or
 // a restart interval's data did); the library would fill the rest with grey and go on. They
 // fail the decoding as data that physically ends does. Other warnings are dropped.
@@ -34,22 +21,14 @@ void TJPEGDecoder::EmitMessage(j_common_ptr Info, int Level) {
     if (Level >= 0) return;
     const int code = Info->err->msg_code;
     if (code != JWRN_HIT_MARKER && code != JWRN_JPEG_EOF && code != JWRN_MUST_RESYNC) return;
-    TJPEGDecoder& d = Of(Info);
-    d.ErrorCode = JERR_INPUT_EOF;
-    std::longjmp(d.Jump, 1);
-}
-
-void TJPEGDecoder::ProgressMonitor(j_common_ptr Info) {
-    TJPEGDecoder& d = Of(Info);
-    if (!d.Progress.Report()) std::longjmp(d.Jump, 1);
+    Trap(Info).Leave(JERR_INPUT_EOF);
 }
 
 // All bytes are in the buffer from the start, so a call for more means the data ended early.
 // That is an error, not the library's usual warning and made-up end marker: a cut-off picture
 // must not pass for a whole one.
 boolean TJPEGDecoder::FillInputBuffer(j_decompress_ptr Info) {
-    ERREXIT(Info, Of(reinterpret_cast<j_common_ptr>(Info)).Bytes.isEmpty() ? JERR_INPUT_EMPTY
-                                                                           : JERR_INPUT_EOF);
+    ERREXIT(Info, Of(Info).Bytes.isEmpty() ? JERR_INPUT_EMPTY : JERR_INPUT_EOF);
     return FALSE;
 }
 
@@ -62,7 +41,7 @@ void TJPEGDecoder::SkipInputData(j_decompress_ptr Info, long Count) {
 }
 
 void TJPEGDecoder::ReadHeader() {
-    const bool ok = Guarded(Jump, [this] {
+    const bool ok = Guarded([this] {
         jpeg_CreateDecompress(&Info, JPEG_LIB_VERSION, sizeof(Info));
         // jpeg_CreateDecompress clears everything but the error manager and client_data.
         Info.src = &Source;
@@ -80,7 +59,7 @@ void TJPEGDecoder::CheckSize(std::int64_t MaxPixels) const {
 
 bool TJPEGDecoder::HasMultipleScans() {
     bool multiple = false;
-    if (!Guarded(Jump, [this, &multiple] { multiple = jpeg_has_multiple_scans(&Info); })) Fail();
+    if (!Guarded([this, &multiple] { multiple = jpeg_has_multiple_scans(&Info); })) Fail();
     return multiple;
 }
 
@@ -101,7 +80,7 @@ void TJPEGDecoder::Configure(const TDecodeSettings& Settings) {
     }
     // The quantiser's second pass wants three channels; CMYK is reduced by Qt afterwards.
     const bool quantize = Settings.PixelFormat == jf8Bit && Output != TOutput::Cmyk;
-    const bool ok = Guarded(Jump, [this, &Settings, quantize] {
+    const bool ok = Guarded([this, &Settings, quantize] {
         Info.scale_num = 1;
         Info.scale_denom = 1u << Settings.Scale;
         Info.do_block_smoothing = Settings.Smoothing ? TRUE : FALSE;
@@ -135,7 +114,7 @@ void TJPEGDecoder::Configure(const TDecodeSettings& Settings) {
 QImage TJPEGDecoder::Decode(const std::function<void(const QImage&, int)>& Pass) {
     const bool wanted = Pass && (Output == TOutput::Gray || Output == TOutput::Colour);
     bool incremental = false;
-    if (!Guarded(Jump, [this, wanted, &incremental] {
+    if (!Guarded([this, wanted, &incremental] {
             incremental = wanted && jpeg_has_multiple_scans(&Info);
             Info.buffered_image = incremental ? TRUE : FALSE;
             if (Progress.Image) Info.progress = &Progress.Pub;
@@ -170,7 +149,7 @@ QImage TJPEGDecoder::Decode(const std::function<void(const QImage&, int)>& Pass)
     };
     // One output pass per scan; the last one, made once all input is read, is the whole picture.
     for (bool complete = !incremental; !complete;) {
-        if (!Guarded(Jump, [this, &readRows, &complete] {
+        if (!Guarded([this, &readRows, &complete] {
                 jpeg_start_output(&Info, Info.input_scan_number);
                 readRows();
                 jpeg_finish_output(&Info);
@@ -182,7 +161,7 @@ QImage TJPEGDecoder::Decode(const std::function<void(const QImage&, int)>& Pass)
                  static_cast<int>((Bytes.size() - static_cast<qsizetype>(Source.bytes_in_buffer)) *
                                   100 / Bytes.size()));
     }
-    const bool ok = Guarded(Jump, [this, &readRows, incremental] {
+    const bool ok = Guarded([this, &readRows, incremental] {
         if (Output == TOutput::Indexed) {
             ColourCount = std::min(Info.actual_number_of_colors, 256);
             for (int i = 0; i < ColourCount; ++i) {

@@ -3,36 +3,11 @@
 using namespace jpegcodec;
 
 TJPEGEncoder::TJPEGEncoder(TJPEGImage& Owner) : Image(Owner), Stream(Owner.EncodedSizeLimit()) {
-    Info.err = jpeg_std_error(&Error);
-    Error.error_exit = ErrorExit;
-    Error.emit_message = EmitMessage;
-    Error.output_message = OutputMessage;
-    Error.format_message = FormatMessageText;
-    Error.reset_error_mgr = ResetErrorMgr;
-    // Kept by jpeg_CreateCompress; every callback finds the encoder through it.
-    Info.client_data = this;
-    Progress.Pub.progress_monitor = ProgressMonitor;
-    Progress.Image = &Owner;
+    Install(Info, &Owner);
     Dest.Pub.init_destination = InitDestination;
     Dest.Pub.empty_output_buffer = EmptyOutputBuffer;
     Dest.Pub.term_destination = TermDestination;
     Dest.Stream = &Stream;
-}
-
-void TJPEGEncoder::ErrorExit(j_common_ptr Info) {
-    TJPEGEncoder& e = Of(Info);
-    e.ErrorCode = Info->err->msg_code;
-    std::longjmp(e.Jump, 1);
-}
-
-void TJPEGEncoder::ResetErrorMgr(j_common_ptr Info) {
-    Info->err->num_warnings = 0;
-    Info->err->msg_code = 0;
-}
-
-void TJPEGEncoder::ProgressMonitor(j_common_ptr Info) {
-    TJPEGEncoder& e = Of(Info);
-    if (!e.Progress.Report()) std::longjmp(e.Jump, 1);
 }
 
 void TJPEGEncoder::InitDestination(j_compress_ptr Info) {
@@ -59,15 +34,14 @@ void TJPEGEncoder::TermDestination(j_compress_ptr Info) {
 }
 
 void TJPEGEncoder::Create() {
-    if (!Guarded(Jump, [this] { jpeg_CreateCompress(&Info, JPEG_LIB_VERSION, sizeof(Info)); }))
-        Fail();
+    if (!Guarded([this] { jpeg_CreateCompress(&Info, JPEG_LIB_VERSION, sizeof(Info)); })) Fail();
     // jpeg_CreateCompress clears everything but the error manager and client_data.
     Info.progress = &Progress.Pub;
     Info.dest = &Dest.Pub;
 }
 
 void TJPEGEncoder::Configure(int Quality, bool Gray, bool Progressive) {
-    const bool ok = Guarded(Jump, [this, Quality, Gray, Progressive] {
+    const bool ok = Guarded([this, Quality, Gray, Progressive] {
         jpeg_set_defaults(&Info);
         Info.dct_method = JDCT_FLOAT;
         jpeg_set_quality(&Info, Quality, TRUE);
@@ -88,9 +62,4 @@ void TJPEGEncoder::Run() {
         jpeg_write_scanlines(&Info, &row, 1);
     }
     jpeg_finish_compress(&Info);
-}
-
-void TJPEGEncoder::Fail() {
-    if (Progress.Pending) std::rethrow_exception(Progress.Pending);
-    throw EJPEG(ErrorCode);
 }

@@ -261,7 +261,7 @@ void TJPEGImage::Encode(const std::shared_ptr<TJPEGData>& Data) {
 
     try {
         Progress(psStarting, 0);
-        if (!Guarded(e.Jump, [&e] { e.Run(); })) e.Fail();
+        if (!e.Guarded([&e] { e.Run(); })) e.Fail();
     } catch (...) {
         // The failure that ended the encoding is the one the caller hears about.
         try {

@@ -1,8 +1,9 @@
 // The operating system's side of the recorder's output: one file, FIFO, device or standard
 // output, written a whole row at a time. Everything the row file decides (which rows, what to
-// cut, when to sync) stays in RowFile; this class only does what the system is asked. The POSIX
-// side is OutputFilePosix.cpp; a Windows side implements the same class with CreateFileW,
-// LockFileEx, WriteFile, FlushFileBuffers and the file id for the identity check.
+// cut, when to sync) stays in RowFile; this class only does what the system is asked. The loops
+// that write and read are OutputFile.cpp; each system's calls are OutputFilePosix.cpp and
+// OutputFileWindows.cpp (CreateFileW, LockFileEx, WriteFile, FlushFileBuffers and the file id
+// for the identity check).
 #pragma once
 
 #include <atomic>
@@ -57,8 +58,31 @@ public:
 
 private:
     struct Native;
-    explicit OutputFile(std::unique_ptr<Native> N);
+    // What one system write or read did: Count bytes moved (0 from a read: the end of the file),
+    // try again, a stop request came first, or failed with the system's Error.
+    struct Transfer {
+        enum class Kind { Moved, Again, Stopped, Failed };
+        Kind How = Kind::Moved;
+        size_t Count = 0;
+        int Error = 0;
+    };
+
+    OutputFile();
+    // Each system's side of OpenPath (at path_) and OpenStandardOutput; false with Error set.
+    bool OpenNative(How Mode, std::string& Error);
+    bool UseStandardOutput(std::string& Error);
+    // Each system's side of Write: waits for room where the output needs it, then one write of
+    // as much of Bytes as the system takes (never none: that Failed, as a full disk).
+    Transfer WriteSome(std::string_view Bytes);
+    Transfer ReadSome(uint64_t Offset, char* Into, size_t Count);
+    // The file at path_ is the one opened.
+    bool SameFileAtPath() const;
+
+    // Closes what it holds, so an open that fails half-way leaves nothing open.
     std::unique_ptr<Native> native_;
+    std::string path_; // empty: standard output
+    bool regular_ = false;
+    uint64_t sizeAtOpen_ = 0;
 };
 
 // Why a system call failed, in the words the messages use.

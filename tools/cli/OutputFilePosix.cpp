@@ -10,15 +10,14 @@
 
 namespace cli {
 
-std::atomic<bool> StopRequested{false};
-
 struct OutputFile::Native {
     int fd = -1;
-    std::string path; // empty: standard output
-    bool regular = false;
-    uint64_t sizeAtOpen = 0;
     dev_t device = 0;
     ino_t inode = 0;
+
+    ~Native() {
+        if (fd >= 0) ::close(fd);
+    }
 };
 
 std::string SystemReason(int Error) {
@@ -44,118 +43,86 @@ bool WaitWritable(int Fd) {
 
 } // namespace
 
-OutputFile::OutputFile(std::unique_ptr<Native> N) : native_(std::move(N)) {}
+OutputFile::OutputFile() : native_(std::make_unique<Native>()) {}
 
-OutputFile::~OutputFile() {
-    if (native_->fd >= 0) ::close(native_->fd);
-}
+OutputFile::~OutputFile() = default;
 
-std::unique_ptr<OutputFile> OutputFile::OpenPath(const std::string& Path, How Mode,
-                                                 std::string& Error) {
-    auto n = std::make_unique<Native>();
-    n->path = Path;
+bool OutputFile::OpenNative(How Mode, std::string& Error) {
+    Native& n = *native_;
     struct stat st {};
-    if (::stat(Path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    if (::stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
         // Write-only: a FIFO opened read-write would be its own reader and swallow every row.
-        n->fd = ::open(Path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (n->fd < 0) {
-            Error = errno == ENXIO ? "no process reads " + Path + ": start its reader first"
-                                   : "cannot open " + Path + ": " + SystemReason(errno);
-            return nullptr;
+        n.fd = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (n.fd < 0) {
+            Error = errno == ENXIO ? "no process reads " + path_ + ": start its reader first"
+                                   : "cannot open " + path_ + ": " + SystemReason(errno);
+            return false;
         }
-        return std::unique_ptr<OutputFile>(new OutputFile(std::move(n)));
+        return true;
     }
     int flags = O_CREAT | O_APPEND | O_NOCTTY | O_CLOEXEC;
     flags |= Mode == How::Append ? O_RDWR : O_WRONLY;
     if (Mode == How::CreateNew) flags |= O_EXCL;
-    n->fd = ::open(Path.c_str(), flags, 0666);
-    if (n->fd < 0) {
+    n.fd = ::open(path_.c_str(), flags, 0666);
+    if (n.fd < 0) {
         Error = errno == EEXIST
-                    ? Path + " exists: give --force to replace it or --append to add to it"
-                    : "cannot open " + Path + ": " + SystemReason(errno);
-        return nullptr;
+                    ? path_ + " exists: give --force to replace it or --append to add to it"
+                    : "cannot open " + path_ + ": " + SystemReason(errno);
+        return false;
     }
-    if (::fstat(n->fd, &st) != 0) {
-        Error = "cannot examine " + Path + ": " + SystemReason(errno);
-        return nullptr;
+    if (::fstat(n.fd, &st) != 0) {
+        Error = "cannot examine " + path_ + ": " + SystemReason(errno);
+        return false;
     }
-    n->regular = S_ISREG(st.st_mode);
-    n->device = st.st_dev;
-    n->inode = st.st_ino;
-    if (n->regular) {
-        if (::flock(n->fd, LOCK_EX | LOCK_NB) != 0) {
+    regular_ = S_ISREG(st.st_mode);
+    n.device = st.st_dev;
+    n.inode = st.st_ino;
+    if (regular_) {
+        if (::flock(n.fd, LOCK_EX | LOCK_NB) != 0) {
             Error = errno == EWOULDBLOCK
-                        ? Path + " is being written by another program (another ormelix-cli?): "
-                                 "not writing to it"
-                        : "cannot lock " + Path + ": " + SystemReason(errno);
-            return nullptr;
-        }
-        // Emptied only now that no other writer has it.
-        if (Mode == How::Replace && ::ftruncate(n->fd, 0) != 0) {
-            Error = "cannot empty " + Path + ": " + SystemReason(errno);
-            return nullptr;
-        }
-        if (::fstat(n->fd, &st) == 0) n->sizeAtOpen = static_cast<uint64_t>(st.st_size);
-    }
-    return std::unique_ptr<OutputFile>(new OutputFile(std::move(n)));
-}
-
-std::unique_ptr<OutputFile> OutputFile::OpenStandardOutput(std::string& Error) {
-    auto n = std::make_unique<Native>();
-    n->fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (n->fd < 0) {
-        Error = std::string("cannot use standard output: ") + SystemReason(errno);
-        return nullptr;
-    }
-    struct stat st {};
-    n->regular = ::fstat(n->fd, &st) == 0 && S_ISREG(st.st_mode);
-    return std::unique_ptr<OutputFile>(new OutputFile(std::move(n)));
-}
-
-bool OutputFile::IsRegular() const {
-    return native_->regular;
-}
-
-uint64_t OutputFile::SizeAtOpen() const {
-    return native_->sizeAtOpen;
-}
-
-bool OutputFile::ReadAt(uint64_t Offset, size_t Count, std::string& Into, std::string& Error) {
-    Into.assign(Count, '\0');
-    size_t got = 0;
-    while (got < Count) {
-        const ssize_t n =
-            ::pread(native_->fd, Into.data() + got, Count - got, static_cast<off_t>(Offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            Error = "cannot read " + native_->path + ": " +
-                    (n < 0 ? SystemReason(errno) : std::string("it shrank"));
+                        ? path_ + " is being written by another program (another ormelix-cli?): "
+                                  "not writing to it"
+                        : "cannot lock " + path_ + ": " + SystemReason(errno);
             return false;
         }
-        got += static_cast<size_t>(n);
+        // Emptied only now that no other writer has it.
+        if (Mode == How::Replace && ::ftruncate(n.fd, 0) != 0) {
+            Error = "cannot empty " + path_ + ": " + SystemReason(errno);
+            return false;
+        }
+        if (::fstat(n.fd, &st) == 0) sizeAtOpen_ = static_cast<uint64_t>(st.st_size);
     }
     return true;
 }
 
-OutputFile::Outcome OutputFile::Write(std::string_view Bytes, size_t& Done, std::string& Error) {
-    Done = 0;
-    while (Done < Bytes.size()) {
-        // Standard output may be a pipe shared with others: it stays blocking, so it is waited
-        // for before the write; the signals interrupt the write itself (no restart).
-        if (!native_->regular && !WaitWritable(native_->fd)) return Outcome::Stopped;
-        const ssize_t n = ::write(native_->fd, Bytes.data() + Done, Bytes.size() - Done);
-        if (n < 0 && errno == EINTR) {
-            if (StopRequested.load()) return Outcome::Stopped;
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-        if (n <= 0) {
-            Error = SystemReason(n < 0 ? errno : ENOSPC);
-            return Outcome::Failed;
-        }
-        Done += static_cast<size_t>(n);
+bool OutputFile::UseStandardOutput(std::string& Error) {
+    Native& n = *native_;
+    n.fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (n.fd < 0) {
+        Error = std::string("cannot use standard output: ") + SystemReason(errno);
+        return false;
     }
-    return Outcome::Written;
+    struct stat st {};
+    regular_ = ::fstat(n.fd, &st) == 0 && S_ISREG(st.st_mode);
+    return true;
+}
+
+OutputFile::Transfer OutputFile::ReadSome(uint64_t Offset, char* Into, size_t Count) {
+    const ssize_t n = ::pread(native_->fd, Into, Count, static_cast<off_t>(Offset));
+    if (n < 0) return {errno == EINTR ? Transfer::Kind::Again : Transfer::Kind::Failed, 0, errno};
+    return {Transfer::Kind::Moved, static_cast<size_t>(n), 0};
+}
+
+OutputFile::Transfer OutputFile::WriteSome(std::string_view Bytes) {
+    // Standard output may be a pipe shared with others: it stays blocking, so it is waited for
+    // before the write; the signals interrupt the write itself (no restart).
+    if (!regular_ && !WaitWritable(native_->fd)) return {Transfer::Kind::Stopped};
+    const ssize_t n = ::write(native_->fd, Bytes.data(), Bytes.size());
+    if (n < 0 && errno == EINTR)
+        return {StopRequested.load() ? Transfer::Kind::Stopped : Transfer::Kind::Again};
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return {Transfer::Kind::Again};
+    if (n <= 0) return {Transfer::Kind::Failed, 0, n < 0 ? errno : ENOSPC};
+    return {Transfer::Kind::Moved, static_cast<size_t>(n)};
 }
 
 bool OutputFile::Truncate(uint64_t Size, std::string& Error) {
@@ -165,23 +132,19 @@ bool OutputFile::Truncate(uint64_t Size, std::string& Error) {
 }
 
 bool OutputFile::Flush(std::string& Error) {
-    if (!native_->regular || ::fsync(native_->fd) == 0) return true;
+    if (!regular_ || ::fsync(native_->fd) == 0) return true;
     Error = SystemReason(errno);
     return false;
 }
 
-bool OutputFile::StillAtPath(std::string& Error) const {
-    if (!native_->regular || native_->path.empty()) return true;
+bool OutputFile::SameFileAtPath() const {
     struct stat st {};
-    if (::stat(native_->path.c_str(), &st) == 0 && st.st_dev == native_->device &&
-        st.st_ino == native_->inode)
-        return true;
-    Error = native_->path + " is gone (removed, or its folder removed or renamed): stopping";
-    return false;
+    return ::stat(path_.c_str(), &st) == 0 && st.st_dev == native_->device &&
+           st.st_ino == native_->inode;
 }
 
 bool OutputFile::ReaderGone() const {
-    if (native_->regular) return false;
+    if (regular_) return false;
     pollfd p{native_->fd, 0, 0};
     return ::poll(&p, 1, 0) > 0 && (p.revents & POLLERR) != 0;
 }

@@ -5,15 +5,14 @@
 
 namespace cli {
 
-std::atomic<bool> StopRequested{false};
-
 struct OutputFile::Native {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    std::string path; // empty: standard output
-    bool regular = false;
     bool owned = true; // standard output's handle is not closed here
-    uint64_t sizeAtOpen = 0;
     BY_HANDLE_FILE_INFORMATION identity{};
+
+    ~Native() {
+        if (handle != INVALID_HANDLE_VALUE && owned) ::CloseHandle(handle);
+    }
 };
 
 namespace {
@@ -66,124 +65,98 @@ std::string SystemReason(int Error) {
     return reason.empty() ? "error " + std::to_string(Error) : reason;
 }
 
-OutputFile::OutputFile(std::unique_ptr<Native> N) : native_(std::move(N)) {}
+OutputFile::OutputFile() : native_(std::make_unique<Native>()) {}
 
-OutputFile::~OutputFile() {
-    if (native_->handle != INVALID_HANDLE_VALUE && native_->owned) ::CloseHandle(native_->handle);
-}
+OutputFile::~OutputFile() = default;
 
-std::unique_ptr<OutputFile> OutputFile::OpenPath(const std::string& Path, How Mode,
-                                                 std::string& Error) {
-    auto n = std::make_unique<Native>();
-    n->path = Path;
-    const std::wstring wide = Wide(Path);
+bool OutputFile::OpenNative(How Mode, std::string& Error) {
+    Native& n = *native_;
+    const std::wstring wide = Wide(path_);
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     // A named pipe or device (\\.\...) is written to as it is.
-    const bool device = Path.rfind("\\\\.\\", 0) == 0;
-    n->handle = ::CreateFileW(wide.c_str(), device ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE,
-                              share, nullptr,
-                              device                   ? OPEN_EXISTING
-                              : Mode == How::CreateNew ? CREATE_NEW
-                                                       : OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (n->handle == INVALID_HANDLE_VALUE) {
+    const bool device = path_.rfind("\\\\.\\", 0) == 0;
+    n.handle = ::CreateFileW(wide.c_str(), device ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE,
+                             share, nullptr,
+                             device                   ? OPEN_EXISTING
+                             : Mode == How::CreateNew ? CREATE_NEW
+                                                      : OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (n.handle == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         Error = error == ERROR_FILE_EXISTS
-                    ? Path + " exists: give --force to replace it or --append to add to it"
+                    ? path_ + " exists: give --force to replace it or --append to add to it"
                 : error == ERROR_PIPE_BUSY || error == ERROR_PIPE_NOT_CONNECTED
-                    ? "no process reads " + Path + ": start its reader first"
-                    : "cannot open " + Path + ": " + SystemReason(static_cast<int>(error));
-        return nullptr;
+                    ? "no process reads " + path_ + ": start its reader first"
+                    : "cannot open " + path_ + ": " + SystemReason(static_cast<int>(error));
+        return false;
     }
-    n->regular = ::GetFileType(n->handle) == FILE_TYPE_DISK;
-    if (!n->regular) return std::unique_ptr<OutputFile>(new OutputFile(std::move(n)));
+    regular_ = ::GetFileType(n.handle) == FILE_TYPE_DISK;
+    if (!regular_) return true;
     OVERLAPPED at{};
     at.OffsetHigh = kLockOffsetHigh;
-    if (!::LockFileEx(n->handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+    if (!::LockFileEx(n.handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                       &at)) {
         const DWORD error = ::GetLastError();
         Error = error == ERROR_LOCK_VIOLATION
-                    ? Path + " is being written by another program (another ormelix-cli?): "
-                             "not writing to it"
-                    : "cannot lock " + Path + ": " + SystemReason(static_cast<int>(error));
-        return nullptr;
+                    ? path_ + " is being written by another program (another ormelix-cli?): "
+                              "not writing to it"
+                    : "cannot lock " + path_ + ": " + SystemReason(static_cast<int>(error));
+        return false;
     }
     // Emptied only now that no other writer has it.
-    if (Mode == How::Replace && !::SetEndOfFile(n->handle)) {
-        Error = "cannot empty " + Path + ": " + SystemReason(static_cast<int>(::GetLastError()));
-        return nullptr;
+    if (Mode == How::Replace && !::SetEndOfFile(n.handle)) {
+        Error = "cannot empty " + path_ + ": " + SystemReason(static_cast<int>(::GetLastError()));
+        return false;
     }
     LARGE_INTEGER size{};
-    if (::GetFileSizeEx(n->handle, &size)) n->sizeAtOpen = static_cast<uint64_t>(size.QuadPart);
-    ::GetFileInformationByHandle(n->handle, &n->identity);
-    return std::unique_ptr<OutputFile>(new OutputFile(std::move(n)));
-}
-
-std::unique_ptr<OutputFile> OutputFile::OpenStandardOutput(std::string& Error) {
-    auto n = std::make_unique<Native>();
-    n->handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    n->owned = false;
-    if (n->handle == INVALID_HANDLE_VALUE || n->handle == nullptr) {
-        Error = "cannot use standard output: it is not there";
-        return nullptr;
-    }
-    n->regular = ::GetFileType(n->handle) == FILE_TYPE_DISK;
-    return std::unique_ptr<OutputFile>(new OutputFile(std::move(n)));
-}
-
-bool OutputFile::IsRegular() const {
-    return native_->regular;
-}
-
-uint64_t OutputFile::SizeAtOpen() const {
-    return native_->sizeAtOpen;
-}
-
-bool OutputFile::ReadAt(uint64_t Offset, size_t Count, std::string& Into, std::string& Error) {
-    Into.assign(Count, '\0');
-    size_t got = 0;
-    while (got < Count) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(Offset + got);
-        at.OffsetHigh = static_cast<DWORD>((Offset + got) >> 32);
-        DWORD n = 0;
-        const DWORD want = static_cast<DWORD>(std::min<size_t>(Count - got, 1u << 30));
-        if (!::ReadFile(native_->handle, Into.data() + got, want, &n, &at) || n == 0) {
-            Error = "cannot read " + native_->path + ": " +
-                    (n == 0 ? std::string("it shrank")
-                            : SystemReason(static_cast<int>(::GetLastError())));
-            return false;
-        }
-        got += n;
-    }
+    if (::GetFileSizeEx(n.handle, &size)) sizeAtOpen_ = static_cast<uint64_t>(size.QuadPart);
+    ::GetFileInformationByHandle(n.handle, &n.identity);
     return true;
 }
 
-OutputFile::Outcome OutputFile::Write(std::string_view Bytes, size_t& Done, std::string& Error) {
-    Done = 0;
-    while (Done < Bytes.size()) {
-        if (StopRequested.load() && !native_->regular) return Outcome::Stopped;
-        if (native_->regular) {
-            // Every row at the end, as O_APPEND does; this run alone writes the file.
-            LARGE_INTEGER zero{};
-            ::SetFilePointerEx(native_->handle, zero, nullptr, FILE_END);
-        }
-        DWORD n = 0;
-        // A write blocked on a full pipe is cancelled by the console-control handler.
-        if (!::WriteFile(native_->handle, Bytes.data() + Done,
-                         static_cast<DWORD>(Bytes.size() - Done), &n, nullptr)) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_OPERATION_ABORTED && StopRequested.load()) return Outcome::Stopped;
-            Error = SystemReason(static_cast<int>(error));
-            return Outcome::Failed;
-        }
-        if (n == 0) {
-            Error = SystemReason(ERROR_DISK_FULL);
-            return Outcome::Failed;
-        }
-        Done += n;
+bool OutputFile::UseStandardOutput(std::string& Error) {
+    Native& n = *native_;
+    n.handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    n.owned = false;
+    if (n.handle == INVALID_HANDLE_VALUE || n.handle == nullptr) {
+        Error = "cannot use standard output: it is not there";
+        return false;
     }
-    return Outcome::Written;
+    regular_ = ::GetFileType(n.handle) == FILE_TYPE_DISK;
+    return true;
+}
+
+OutputFile::Transfer OutputFile::ReadSome(uint64_t Offset, char* Into, size_t Count) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(Offset);
+    at.OffsetHigh = static_cast<DWORD>(Offset >> 32);
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(Count, 1u << 30));
+    if (::ReadFile(native_->handle, Into, want, &n, &at)) return {Transfer::Kind::Moved, n};
+    const DWORD error = ::GetLastError();
+    // Past the end: as a read of nothing.
+    if (error == ERROR_HANDLE_EOF) return {Transfer::Kind::Moved, 0};
+    return {Transfer::Kind::Failed, 0, static_cast<int>(error)};
+}
+
+OutputFile::Transfer OutputFile::WriteSome(std::string_view Bytes) {
+    if (StopRequested.load() && !regular_) return {Transfer::Kind::Stopped};
+    if (regular_) {
+        // Every row at the end, as O_APPEND does; this run alone writes the file.
+        LARGE_INTEGER zero{};
+        ::SetFilePointerEx(native_->handle, zero, nullptr, FILE_END);
+    }
+    DWORD n = 0;
+    // A write blocked on a full pipe is cancelled by the console-control handler.
+    if (!::WriteFile(native_->handle, Bytes.data(), static_cast<DWORD>(Bytes.size()), &n,
+                     nullptr)) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_OPERATION_ABORTED && StopRequested.load())
+            return {Transfer::Kind::Stopped};
+        return {Transfer::Kind::Failed, 0, static_cast<int>(error)};
+    }
+    if (n == 0) return {Transfer::Kind::Failed, 0, ERROR_DISK_FULL};
+    return {Transfer::Kind::Moved, n};
 }
 
 bool OutputFile::Truncate(uint64_t Size, std::string& Error) {
@@ -197,27 +170,24 @@ bool OutputFile::Truncate(uint64_t Size, std::string& Error) {
 }
 
 bool OutputFile::Flush(std::string& Error) {
-    if (!native_->regular || ::FlushFileBuffers(native_->handle)) return true;
+    if (!regular_ || ::FlushFileBuffers(native_->handle)) return true;
     Error = SystemReason(static_cast<int>(::GetLastError()));
     return false;
 }
 
-bool OutputFile::StillAtPath(std::string& Error) const {
-    if (!native_->regular || native_->path.empty()) return true;
-    HANDLE now = ::CreateFileW(Wide(native_->path).c_str(), 0,
+bool OutputFile::SameFileAtPath() const {
+    HANDLE now = ::CreateFileW(Wide(path_).c_str(), 0,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     BY_HANDLE_FILE_INFORMATION info{};
     const bool same = now != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(now, &info) &&
                       SameFile(info, native_->identity);
     if (now != INVALID_HANDLE_VALUE) ::CloseHandle(now);
-    if (same) return true;
-    Error = native_->path + " is gone (removed, or its folder removed or renamed): stopping";
-    return false;
+    return same;
 }
 
 bool OutputFile::ReaderGone() const {
-    if (native_->regular || ::GetFileType(native_->handle) != FILE_TYPE_PIPE) return false;
+    if (regular_ || ::GetFileType(native_->handle) != FILE_TYPE_PIPE) return false;
     DWORD available = 0;
     if (::PeekNamedPipe(native_->handle, nullptr, 0, nullptr, &available, nullptr)) return false;
     const DWORD error = ::GetLastError();

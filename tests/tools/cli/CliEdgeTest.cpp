@@ -21,6 +21,7 @@
 #include <QThread>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -267,6 +268,32 @@ TEST(RowFileTest, ASecondWriterIsRefusedAndLeavesTheFileAlone) {
     EXPECT_TRUE(next.Open(path, cli::RowFile::Mode::Append, false, error)) << error;
     EXPECT_EQ(next.LastCounter(), 1u);
 }
+
+#ifdef __linux__
+// An output refused after its file was opened (another writer holds it) closes what it opened:
+// a caller that tries again and again must not run out of descriptors.
+TEST(OutputFileTest, ARefusedOpenLeavesNoDescriptorOpen) {
+    using How = cli::OutputFile::How;
+    const auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    QTemporaryDir tmp;
+    const std::string path = tmp.filePath("held.csv").toStdString();
+    std::string error;
+    const auto first = cli::OutputFile::OpenPath(path, How::CreateNew, error);
+    ASSERT_TRUE(first) << error;
+    const auto before = openDescriptors();
+    for (const How mode : {How::Append, How::Replace, How::CreateNew}) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            error.clear();
+            EXPECT_FALSE(cli::OutputFile::OpenPath(path, mode, error));
+            EXPECT_FALSE(error.empty());
+        }
+    }
+    EXPECT_EQ(openDescriptors(), before);
+}
+#endif
 
 TEST(RecorderTest, TheFilesReadingIsNotPartOfTheDuration) {
     Bench bench;
