@@ -2,8 +2,7 @@
 
 #include "hid/JvHidControllerClass.h"
 #include "hid/qt/QtHidEventLoop.h"
-#include "hid/sim/BenchDevices.h"
-#include "hid/sim/SimInstrument.h"
+#include "hid/sim/DemoMachine.h"
 #include "instrument/Command.h"
 #include "instrument/CommandList.h"
 #include "tools/cli/Console.h"
@@ -16,7 +15,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -26,6 +24,8 @@
 #endif
 
 namespace cli {
+
+using bench::DemoMachine;
 
 std::function<void()> StopRecording;
 
@@ -109,46 +109,6 @@ the console takes: the last). --json prints a JSON array instead.
 
 struct Usage {
     std::string Message;
-};
-
-// The simulated machine of ormelix-demo, installed for as long as it lives; with two
-// instruments, a second one is plugged after the demo's devices.
-class DemoMachine {
-public:
-    explicit DemoMachine(int Instruments)
-        : previous_(&CurrentHidPlatform()), previousSerials_(SerialNumberOf) {
-        PlugInstrument(bench::InstrumentPath, bench::InstrumentSerial, bench::InstrumentLocation);
-        sim_.Plug(bench::Mouse());
-        sim_.Plug(bench::LookAlike());
-        if (Instruments > 1)
-            PlugInstrument(bench::SecondInstrumentPath, bench::SecondInstrumentSerial,
-                           bench::SecondInstrumentLocation);
-        SerialNumberOf = [serials = serials_](const TJvHidPnPInfo& Info) {
-            const auto it = serials.find(Info.DevicePath);
-            return it == serials.end() ? std::string() : it->second;
-        };
-        SetHidPlatform(sim_.Platform());
-    }
-    ~DemoMachine() {
-        SetHidPlatform(previous_);
-        SerialNumberOf = previousSerials_;
-    }
-    hidsim::SimHidPlatform& Sim() { return sim_; }
-
-private:
-    void PlugInstrument(const char* Path, const char* Serial, const char* Location) {
-        instruments_.push_back(std::make_shared<VirtualInstrument>());
-        hidsim::SimDeviceSpec device = VirtualInstrumentDevice(instruments_.back(), Path);
-        device.SetTextProperty(SPDRP_LOCATION_INFORMATION, Location);
-        sim_.Plug(device);
-        serials_[Path] = Serial;
-    }
-
-    const HidPlatform* previous_;
-    std::function<std::string(const TJvHidPnPInfo&)> previousSerials_;
-    hidsim::SimHidPlatform sim_;
-    std::vector<std::shared_ptr<VirtualInstrument>> instruments_;
-    std::map<std::string, std::string> serials_;
 };
 
 // The arguments of one command, "--name=value" read as "--name value". An option that takes
