@@ -113,7 +113,7 @@ CsvReader::CsvReader(const std::string& Path) : path_(Path) {
             // The kind of the file, from its first row's first volt column.
             const std::vector<std::string> fields = cli::CsvFields(Line);
             if (fields.size() != static_cast<size_t>(cli::CsvColumns))
-                throw CsvError(path_ + ": line 2 has " + std::to_string(fields.size()) +
+                throw CsvError(path_ + ": line 2: " + std::to_string(fields.size()) +
                                " fields, not " + std::to_string(cli::CsvColumns));
             raw_ = cli::IsRawField(fields[4]);
         }

@@ -553,8 +553,10 @@ was cut off) is left out. ValueError for a file that is not a recording.)");
 
     py::class_<DemoBench>(m, "_DemoBench", "The demo machine held open, for tests.")
         .def(py::init<>())
-        .def("unplug", &DemoBench::Unplug)
-        .def("replug", &DemoBench::Replug, py::arg("query_only") = false)
+        .def("unplug", &DemoBench::Unplug, py::call_guard<py::gil_scoped_release>())
+        .def("replug", &DemoBench::Replug, py::arg("query_only") = false,
+             py::call_guard<py::gil_scoped_release>())
         .def("transfers", &DemoBench::Transfers)
-        .def("clear_transfers", &DemoBench::ClearTransfers);
+        .def("clear_transfers", &DemoBench::ClearTransfers,
+             py::call_guard<py::gil_scoped_release>());
 }
