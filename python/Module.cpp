@@ -32,16 +32,17 @@ report 0, and volts follow the console's rule (byte x 1.1 / scale, NaN at
 scale 0). demo=True uses the virtual instrument, so everything works without
 hardware. The module is built on Linux only; on Windows it is not built.
 
-Five lines: record 20 records from the demo and plot both traces:
+Five lines: switch the output OS2 on, record 20 records from the demo and plot
+both traces with matplotlib:
 
-    import numpy as np, matplotlib.pyplot as plt, ormelix
-    with ormelix.Instrument(demo=True) as scope:
-        records = list(scope.record(count=20, period=0.1))
-    s1, s2 = np.array([r.s1_volts for r in records]), np.array([r.s2_volts for r in records])
-    plt.plot(s1.T, "b", alpha=0.3); plt.plot(s2.T, "r", alpha=0.3); plt.show()
+    import matplotlib.pyplot as plt, numpy as np, ormelix
+    with ormelix.Instrument(demo=True) as scope:      # demo=False: the instrument itself
+        scope.send("os2=1")
+        rec = list(scope.record(count=20, period=0.1))
+    plt.plot(np.array([r.s1_volts for r in rec]).T, "b", np.array([r.s2_volts for r in rec]).T, "r"); plt.show()
 
-Sending a command: scope.send("os2=1") (names and codes as 'ormelix-cli send'
-takes them). ormelix.read_csv(path) reads an ormelix-cli recording.
+send() takes the names and codes of 'ormelix-cli send'; instruments() lists the
+instruments present; ormelix.read_csv(path) reads an ormelix-cli recording.
 Errors: ormelix.NotFound, ormelix.AccessDenied (the udev rule), ormelix.Error;
 ValueError for a bad command.
 )";
