@@ -157,7 +157,7 @@ def test_record_goes_on_across_unplug_and_replug():
     bench = ormelix._DemoBench()
     got = []
     with ormelix.Instrument(demo=True) as scope:
-        stream = scope.record(count=6, period=0.02)
+        stream = scope.record(count=6, duration=5, period=0.02)
         for record in stream:
             got.append(record)
             if len(got) == 2:
