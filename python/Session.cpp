@@ -81,11 +81,19 @@ std::vector<ListedInstrument> ListInstruments(bool Demo) {
 
 Instrument::Instrument(const std::string& Device, bool Demo) {
     std::lock_guard<std::mutex> lock(HidLock());
-    claim_ = std::make_unique<PlatformClaim>(Demo);
-    loop_ = std::make_unique<PumpedEventLoop>();
-    link_ = std::make_unique<hidlink::InstrumentLink>(loop_.get(), Device);
-    if (!link_->Bound()) throw ErrorOf(CheckInstrument(kDemoAdvice));
-    Hold();
+    try {
+        claim_ = std::make_unique<PlatformClaim>(Demo);
+        loop_ = std::make_unique<PumpedEventLoop>();
+        link_ = std::make_unique<hidlink::InstrumentLink>(loop_.get(), Device);
+        if (!link_->Bound()) throw ErrorOf(CheckInstrument(kDemoAdvice));
+        Hold();
+    } catch (...) {
+        // Let go under the lock, as Close does: the members would go only after it.
+        link_.reset();
+        loop_.reset();
+        claim_.reset();
+        throw;
+    }
 }
 
 Instrument::~Instrument() {
