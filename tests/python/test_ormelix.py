@@ -277,3 +277,14 @@ def test_read_csv_refuses_what_is_not_a_recording(tmp_path, text, message):
 def test_read_csv_of_a_missing_file():
     with pytest.raises(FileNotFoundError):
         ormelix.read_csv("/nonexistent/recording.csv")
+
+
+def test_read_csv_to_pandas_has_the_csvs_columns(tmp_path):
+    pandas = pytest.importorskip("pandas")
+    path = tmp_path / "r.csv"
+    path.write_bytes((HEADER + "\r\n" + volts_row(1) + "\r\n" + volts_row(2, "0", "") + "\r\n").encode())
+    frame = ormelix.read_csv(str(path)).to_pandas()
+    assert list(frame.columns) == HEADER.split(",")
+    assert frame["record"].tolist() == [1, 2]
+    assert frame["s2_120"].iloc[0] == 1.1 and pandas.isna(frame["s2_120"].iloc[1])
+    assert frame["time"].iloc[0] == pandas.Timestamp("2026-12-09T05:01:02.345")
