@@ -157,9 +157,11 @@ public:
     DemoBench() {
         std::lock_guard<std::mutex> lock(HidLock());
         claim_ = std::make_unique<PlatformClaim>(true);
+        KeepDemoLog(true);
     }
     ~DemoBench() {
         std::lock_guard<std::mutex> lock(HidLock());
+        KeepDemoLog(false);
         claim_.reset();
     }
     bool Unplug() {

@@ -15,6 +15,7 @@ namespace {
 constexpr const char* kDemoAdvice = "pass demo=True to try ormelix on the virtual instrument";
 
 int nativeClaims = 0;
+int demoLogReaders = 0;
 std::weak_ptr<bench::DemoMachine> demoMachine;
 
 Error ErrorOf(const InstrumentStatus& Status) {
@@ -63,6 +64,14 @@ PlatformClaim::PlatformClaim(bool Demo) {
 
 PlatformClaim::~PlatformClaim() {
     if (!demo_) --nativeClaims;
+}
+
+void KeepDemoLog(bool Keep) {
+    demoLogReaders += Keep ? 1 : -1;
+}
+
+void Instrument::ForgetDemoLog() {
+    if (demoLogReaders == 0 && claim_ && claim_->Demo()) claim_->Demo()->Sim().ClearLogs();
 }
 
 std::vector<ListedInstrument> ListInstruments(bool Demo) {
@@ -141,7 +150,9 @@ hidlink::Record Instrument::Fetch() {
     std::lock_guard<std::mutex> lock(HidLock());
     Hold();
     hidlink::Record record{};
-    if (!link_->Fetch(record)) Refused();
+    const bool fetched = link_->Fetch(record);
+    ForgetDemoLog();
+    if (!fetched) Refused();
     return record;
 }
 
@@ -149,13 +160,17 @@ hidlink::Record Instrument::Send(int Item, uint8_t Period) {
     std::lock_guard<std::mutex> lock(HidLock());
     Hold();
     hidlink::Record record{};
-    if (!link_->Fetch(record)) Refused();
+    const bool fetched = link_->Fetch(record);
+    ForgetDemoLog();
+    if (!fetched) Refused();
     instrument::CommandLink how;
     how.Send = [&] { return link_->Send(record); };
     how.Pause = [](int Ms) { std::this_thread::sleep_for(std::chrono::milliseconds(Ms)); };
     how.Fetch = [&] { return link_->Fetch(record); };
-    if (!instrument::RunCommand(record.data(), instrument::CommandItems.at(Item).Code, Period, how))
-        throw Error(ErrorKind::Failed, "the instrument did not take every report");
+    const bool sent =
+        instrument::RunCommand(record.data(), instrument::CommandItems.at(Item).Code, Period, how);
+    ForgetDemoLog();
+    if (!sent) throw Error(ErrorKind::Failed, "the instrument did not take every report");
     return record;
 }
 
@@ -163,7 +178,9 @@ bool Instrument::TryFetch(hidlink::Record& Into) {
     std::lock_guard<std::mutex> lock(HidLock());
     if (!link_) throw Error(ErrorKind::Failed, "the instrument is closed");
     loop_->Pump();
-    return link_->Find() && link_->Fetch(Into);
+    const bool fetched = link_->Find() && link_->Fetch(Into);
+    ForgetDemoLog();
+    return fetched;
 }
 
 double Instrument::TimeFetches(int Count) {

@@ -55,6 +55,11 @@ private:
     std::shared_ptr<bench::DemoMachine> demo_;
 };
 
+// While one is kept, the demo machine keeps its log of transfers for a reader (the tests);
+// otherwise every transfer's entry goes again at once, so that a long demo run does not grow.
+// Under HidLock.
+void KeepDemoLog(bool Keep);
+
 // Every instrument present, the one Instrument(device=None) takes marked.
 struct ListedInstrument {
     hidlink::InstrumentEntry Entry;
@@ -89,6 +94,7 @@ public:
 
 private:
     void Hold(); // throws when not held
+    void ForgetDemoLog();
     [[noreturn]] void Refused();
 
     std::unique_ptr<PlatformClaim> claim_;

@@ -206,6 +206,18 @@ def test_record_waits_for_the_first_record_at_most_wait():
         assert 0.3 <= time.monotonic() - start < 2
 
 
+def test_a_demo_run_keeps_no_log_of_its_transfers():
+    # Only an open bench reads the log; a long demo recording must not grow it.
+    with ormelix.Instrument(demo=True) as scope:
+        list(scope.record(count=20, period=0.01))
+        scope.send("os1=1")
+        scope.fetch()
+        bench = ormelix._DemoBench()
+        assert bench.transfers() == []
+        scope.fetch()
+        assert [kind for kind, _, _ in bench.transfers()] == ["get"]
+
+
 def test_misuse():
     scope = ormelix.Instrument(demo=True)
     listed = ormelix.instruments(demo=True)
