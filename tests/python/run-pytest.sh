@@ -7,4 +7,6 @@ if ! "$python" -c "import pytest, numpy" 2>/dev/null; then
     echo "ormelix Python tests skipped: $python has no pytest or numpy (Debian: python3-pytest, python3-numpy)"
     exit 77
 fi
+# The source tree stays clean of byte code.
+export PYTHONDONTWRITEBYTECODE=1
 exec "$python" -m pytest -q -p no:cacheprovider "$@"
