@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A new user's path on a fresh Debian 12, in a debootstrap chroot (as root; needs debootstrap and
-# the Debian archive): the README's package commands build and install the console,
-# ormelix-hidlist runs, the console keeps running offscreen as an ordinary user, and
-# apt-get purge removes it all. Then the maintainer scripts where udev runs, with a stand-in
-# udevadm that logs its calls.
+# the Debian archive): the README's package commands build and install the console and the
+# Python module, ormelix-hidlist runs, `import ormelix` reads the demo instrument, the console
+# keeps running offscreen as an ordinary user, and apt-get purge removes it all. Then the
+# maintainer scripts where udev runs, with a stand-in udevadm that logs its calls.
 #   tools/chroot-check.sh [folder]      (default /tmp/ormelix-chroot, removed at the end)
 set -euo pipefail
 
@@ -33,15 +33,17 @@ chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
     DEBIAN_FRONTEND=noninteractive /bin/bash -euo pipefail -c '
 cd /root/ormelix
 bash tools/build-deb.sh
-apt-get install -y -qq ./build-deb/ormelix_*.deb >/dev/null
+apt-get install -y -qq ./build-deb/ormelix_*.deb ./build-deb/python3-ormelix_*.deb >/dev/null
 ormelix-hidlist
+(cd / && python3 -c "import ormelix; ormelix.Instrument(demo=True).fetch()")
 useradd --create-home tester
 status=0
 runuser -u tester -- env -i HOME=/home/tester PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen \
     timeout 5 ormelix || status=$?
 [ "$status" -eq 124 ] || { echo "the console ended with $status within 5 s" >&2; exit 1; }
-apt-get purge -y -qq ormelix >/dev/null
+apt-get purge -y -qq ormelix python3-ormelix >/dev/null
 left=$(ls -d /usr/bin/ormelix* /usr/lib/udev/rules.d/70-ormelix.rules /usr/share/doc/ormelix \
+    /usr/lib/python3/dist-packages/ormelix* /usr/share/doc/python3-ormelix \
     /usr/share/applications/ormelix.desktop /usr/share/man/man1/ormelix* 2>/dev/null || true)
 [ -z "$left" ] || { echo "left after purge: $left" >&2; exit 1; }
 

@@ -6,6 +6,8 @@
 PACKAGES_BUILD=(build-essential cmake ninja-build pkg-config qt6-base-dev libjpeg62-turbo-dev)
 # The test suites' frameworks.
 PACKAGES_TEST=(libgtest-dev libgmock-dev)
+# The Python module and its tests.
+PACKAGES_PYTHON=(python3-dev pybind11-dev python3-numpy python3-pytest)
 # Making a Debian package.
 PACKAGES_DEB=(dpkg-dev file)
 install_missing() {

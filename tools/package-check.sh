@@ -6,6 +6,8 @@
 #   - the Debian package made from that same build folder, checked by lintian (no errors);
 #   - installed with apt-get: ormelix-hidlist runs, the console keeps running offscreen as an
 #     ordinary user, the udev rule and desktop entry are where udev and desktops look;
+#   - python3-ormelix beside it: lintian, installed, `import ormelix` in Debian's Python reads the
+#     demo instrument;
 #   - purged with apt-get: nothing of it is left under /usr.
 set -euo pipefail
 
@@ -20,29 +22,34 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 2
 fi
 . "$here/tools/install-missing.sh"
-install_missing "${PACKAGES_BUILD[@]}" "${PACKAGES_TEST[@]}" "${PACKAGES_DEB[@]}" lintian \
+install_missing "${PACKAGES_BUILD[@]}" "${PACKAGES_TEST[@]}" "${PACKAGES_PYTHON[@]}" "${PACKAGES_DEB[@]}" lintian \
     desktop-file-utils locales
 
 cmake -S "$here" --preset package-check -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target ormelix ormelix-cli ormelix-demo ormelix-hidlist ormelix-sim ormelix-replay \
-    ormelix_dist app_tests
+    ormelix_dist ormelix_module app_tests
 step "Release build"
 QT_QPA_PLATFORM=offscreen "$build/tests/app/app_tests" --gtest_brief=1
 step "app tests (Release)"
 
-rm -f "$build"/ormelix_*.deb
+rm -f "$build"/ormelix_*.deb "$build"/python3-ormelix_*.deb
 # Packs what is built: with the install step not depending on "all" (configured above), cpack does
 # not build every test first.
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/ormelix_*_amd64.deb)
-lintian --allow-root --fail-on error --tag-display-limit 0 "$deb"
-step "package $(basename "$deb"), lintian"
+pydeb=$(ls "$build"/python3-ormelix_*_amd64.deb)
+lintian --allow-root --fail-on error --tag-display-limit 0 "$deb" "$pydeb"
+step "packages $(basename "$deb") $(basename "$pydeb"), lintian"
 
-# Which of the package's paths exist before it is installed: those may stay after the purge.
-mapfile -t paths < <(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|; s|/$||' | grep -v '^\.\?$')
+# Which of the packages' paths exist before they are installed: those may stay after the purge.
+mapfile -t paths < <(for d in "$deb" "$pydeb"; do dpkg-deb -c "$d"; done | awk '{print $6}' |
+    sed 's|^\./|/|; s|/$||' | grep -v '^\.\?$')
 preexisting=()
 for p in "${paths[@]}"; do [ -e "$p" ] && preexisting+=("$p"); done
-apt-get install -y -qq "$deb" >/dev/null
+apt-get install -y -qq "$deb" "$pydeb" >/dev/null
+
+# Debian's own Python, from outside the source tree.
+(cd / && /usr/bin/python3 -c "import ormelix; assert ormelix.instruments(demo=True)[0].serial == 'ORX-0001'")
 
 ormelix-hidlist
 csv=$(mktemp -d)
@@ -69,9 +76,9 @@ if [ "$status" -ne 124 ]; then
     echo "package-check: the installed console ended with $status within 5 s" >&2
     exit 1
 fi
-step "installed: hidlist, cli, udev rule, desktop entry, manual pages, console runs"
+step "installed: hidlist, cli, import ormelix, udev rule, desktop entry, manual pages, console runs"
 
-apt-get purge -y -qq ormelix >/dev/null
+apt-get purge -y -qq ormelix python3-ormelix >/dev/null
 left=()
 for p in "${paths[@]}"; do
     case " ${preexisting[*]} " in *" $p "*) continue ;; esac

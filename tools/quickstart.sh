@@ -9,7 +9,7 @@ build=${ORMELIX_BUILD_DIR:-$here/build}
 what=${1:-start}
 
 . "$here/tools/install-missing.sh"
-packages=("${PACKAGES_BUILD[@]}" "${PACKAGES_TEST[@]}" libbenchmark-dev libudev1 fonts-wine locales
+packages=("${PACKAGES_BUILD[@]}" "${PACKAGES_TEST[@]}" "${PACKAGES_PYTHON[@]}" libbenchmark-dev libudev1 fonts-wine locales
           xvfb xauth clang libclang-rt-14-dev)
 # The system test boots the instrument's USB simulator in a virtual machine.
 if [ "$what" = test ]; then

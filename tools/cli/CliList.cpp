@@ -1,9 +1,9 @@
 #include "hid/qt/QtHidEventLoop.h"
+#include "hid/sim/DemoMachine.h"
 #include "tools/cli/Cli.h"
 #include "tools/cli/CliArgs.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/cli/CliReport.h"
-#include "tools/cli/DemoMachine.h"
 #include "tools/cli/Recorder.h"
 
 #include <QCoreApplication>
@@ -25,8 +25,8 @@ int ListCommand(const std::vector<std::string>& Args, std::ostream& Out, std::os
         else
             throw Usage{"unknown option " + r.Name()};
     }
-    std::unique_ptr<DemoMachine> machine;
-    if (demo > 0) machine = std::make_unique<DemoMachine>(demo);
+    std::unique_ptr<bench::DemoMachine> machine;
+    if (demo > 0) machine = std::make_unique<bench::DemoMachine>(demo);
     QtHidEventLoop loop;
     InstrumentLink link(&loop);
     QCoreApplication::sendPostedEvents(); // the controller's first scan

@@ -1,8 +1,8 @@
+#include "hid/sim/DemoMachine.h"
 #include "tools/cli/Cli.h"
 #include "tools/cli/CliArgs.h"
 #include "tools/cli/CliCommands.h"
 #include "tools/cli/Console.h"
-#include "tools/cli/DemoMachine.h"
 #include "tools/cli/Recorder.h"
 
 #include <memory>
@@ -67,8 +67,8 @@ int RecordCommand(const std::vector<std::string>& Args, std::ostream& Err) {
     options.Progress =
         StandardErrorIsTerminal() && !(options.Output.empty() && StandardOutputIsTerminal());
 
-    std::unique_ptr<DemoMachine> machine;
-    if (demo > 0) machine = std::make_unique<DemoMachine>(demo);
+    std::unique_ptr<bench::DemoMachine> machine;
+    if (demo > 0) machine = std::make_unique<bench::DemoMachine>(demo);
     Recorder recorder(options, Err);
     // Nothing reads the simulated platform's transfer log: keep it from growing.
     if (machine) recorder.AfterTick = [&machine](uint64_t) { machine->Sim().ClearLogs(); };

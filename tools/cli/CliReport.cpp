@@ -1,8 +1,8 @@
 #include "tools/cli/CliReport.h"
 
 #include "hid/qt/QtHidEventLoop.h"
+#include "hid/sim/DemoMachine.h"
 #include "tools/cli/Cli.h"
-#include "tools/cli/DemoMachine.h"
 #include "tools/cli/Recorder.h"
 
 #include <QCoreApplication>
@@ -45,7 +45,7 @@ HeldInstrument::HeldInstrument() = default;
 HeldInstrument::~HeldInstrument() = default;
 
 int HeldInstrument::Fetch(int Demo, const std::string& Device, std::ostream& Err) {
-    if (Demo > 0) machine_ = std::make_unique<DemoMachine>(Demo);
+    if (Demo > 0) machine_ = std::make_unique<bench::DemoMachine>(Demo);
     loop_ = std::make_unique<QtHidEventLoop>();
     link_ = Reach(*loop_, Device, Err);
     if (!link_) return ExitUnreachable;

@@ -11,9 +11,11 @@
 class HidEventLoop;
 class QtHidEventLoop;
 
-namespace cli {
-
+namespace bench {
 class DemoMachine;
+}
+
+namespace cli {
 
 // The instrument, found as the console finds it, or a hint on Err and no link.
 std::unique_ptr<InstrumentLink> Reach(HidEventLoop& Loop, const std::string& Wanted,
@@ -38,7 +40,7 @@ public:
     Record Last{};
 
 private:
-    std::unique_ptr<DemoMachine> machine_;
+    std::unique_ptr<bench::DemoMachine> machine_;
     std::unique_ptr<QtHidEventLoop> loop_;
     std::unique_ptr<InstrumentLink> link_;
 };

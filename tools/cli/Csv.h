@@ -37,6 +37,12 @@ void AppendVolts(std::string& Row, uint8_t Value, uint8_t Scale);
 // the volt columns as they are.
 std::string CsvRow(std::string_view Time, uint64_t Counter, const uint8_t* Record, bool Raw);
 
+// Whether a volt column's field (min_s1 is the first) is a raw row's: volt rows carry a decimal
+// point or nothing there, raw rows whole numbers.
+inline bool IsRawField(std::string_view Field) {
+    return !Field.empty() && Field.find('.') == std::string_view::npos;
+}
+
 // The fields of one line (without its line end); the rows written here need no quoting, but a
 // quoted field is read as RFC 4180 has it.
 std::vector<std::string> CsvFields(std::string_view Line);

@@ -41,22 +41,7 @@ int EndTimerMs(int64_t DurationMs, std::chrono::steady_clock::duration Elapsed) 
 }
 
 std::string InstrumentHint() {
-    const HidListing listing = CollectHidInterfaces();
-    if (!listing.Error.empty()) return "cannot list HID devices: " + listing.Error;
-    for (const HidInterfaceRow& r : listing.Rows) {
-        if (!IsInstrument(r)) continue;
-        if (r.Access != HidAccess::ReadWrite)
-            return r.Path +
-                   " is the instrument but does not open read-write: install the udev rule "
-                   "70-ormelix.rules and plug it in again (see README)";
-        if (!r.Listed)
-            return r.Path + " is the instrument but cannot be identified: plug it in again";
-        return std::string();
-    }
-    return std::string("no HID interface with product \"") + instrument::Product +
-           "\" and manufacturer \"" + instrument::Manufacturer +
-           "\": plug the instrument in (ormelix-hidlist lists what this machine shows), or "
-           "give --demo to try ormelix-cli on the virtual instrument";
+    return CheckInstrument("give --demo to try ormelix-cli on the virtual instrument").Message;
 }
 
 Recorder::Recorder(RecordOptions Options, std::ostream& Err)

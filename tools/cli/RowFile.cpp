@@ -15,10 +15,8 @@ namespace {
 // How much of an appended file's end is read: far more than the last row and a torn one.
 constexpr uint64_t kTailBytes = 64 * 1024;
 
-// Volt rows carry a decimal point or nothing in the volt columns, raw rows whole numbers.
 bool IsRawRow(const std::vector<std::string>& Fields) {
-    const std::string& minS1 = Fields.at(4);
-    return !minS1.empty() && minS1.find('.') == std::string::npos;
+    return IsRawField(Fields.at(4));
 }
 
 std::optional<uint64_t> Counter(const std::string& Field) {

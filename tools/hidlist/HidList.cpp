@@ -245,6 +245,28 @@ bool IsInstrument(const HidInterfaceRow& Row) {
            *Row.Manufacturer == instrument::Manufacturer;
 }
 
+InstrumentStatus CheckInstrument(std::string_view DemoAdvice) {
+    const HidListing listing = CollectHidInterfaces();
+    if (!listing.Error.empty())
+        return {InstrumentProblem::CannotList, "cannot list HID devices: " + listing.Error};
+    for (const HidInterfaceRow& r : listing.Rows) {
+        if (!IsInstrument(r)) continue;
+        if (r.Access != HidAccess::ReadWrite)
+            return {InstrumentProblem::NoReadWrite,
+                    r.Path + " is the instrument but does not open read-write: install the udev "
+                             "rule 70-ormelix.rules and plug it in again (see README)"};
+        if (!r.Listed)
+            return {InstrumentProblem::Unidentified,
+                    r.Path + " is the instrument but cannot be identified: plug it in again"};
+        return {};
+    }
+    return {InstrumentProblem::Absent,
+            std::string("no HID interface with product \"") + instrument::Product +
+                "\" and manufacturer \"" + instrument::Manufacturer +
+                "\": plug the instrument in (ormelix-hidlist lists what this machine shows), or " +
+                std::string(DemoAdvice)};
+}
+
 HidListing CollectHidInterfaces() {
     HidListing listing;
     // Without an event loop the controller binds the libraries and waits to be asked.

@@ -6,6 +6,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class HidAccess { ReadWrite, QueryOnly, None };
@@ -37,6 +38,16 @@ bool IsInstrument(const HidInterfaceRow& Row);
 
 // Walks the present HID interfaces through the installed HID platform, without an event loop.
 HidListing CollectHidInterfaces();
+
+// Why the instrument cannot be used, as the listing tells it: ormelix-cli's hints and the
+// Python module's exceptions.
+enum class InstrumentProblem { None, CannotList, Absent, NoReadWrite, Unidentified };
+struct InstrumentStatus {
+    InstrumentProblem Problem = InstrumentProblem::None;
+    std::string Message; // one line; empty when None
+};
+// DemoAdvice ends the message for an absent instrument: how the caller tries the virtual one.
+InstrumentStatus CheckInstrument(std::string_view DemoAdvice);
 
 // A header line and one row per interface.
 void PrintHidListing(const HidListing& Listing, std::ostream& Out);

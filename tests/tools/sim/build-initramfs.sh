@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the initramfs of the system test's virtual machine: busybox, the kernel modules of the
 # USB/IP host controller and of USB HID, systemd-udevd, Qt's offscreen platform plugin, the
-# programs given on the command line with every shared library they need, and the init script.
+# programs given on the command line with every shared library they need (a Python interpreter
+# with the start of its library), and the init script.
 #
 #   build-initramfs.sh OUTPUT KERNEL_VERSION INIT_SCRIPT [PROGRAM...]
 #
@@ -69,6 +70,21 @@ done
 
 for program in "$@"; do
     copy_program "$program" "/bin/$(basename "$program")"
+done
+
+# A Python interpreter gets the little of its library that starting needs (the encodings; os.py
+# marks the folder) where Debian's Python looks for it, /usr/lib/pythonX.Y. Modules given beside
+# it land in /bin, its PYTHONPATH there.
+for program in "$@"; do
+    python=$(readlink -f "$program")
+    case "$(basename "$python")" in
+    python3.*)
+        version=$(basename "$python")
+        mkdir -p "$root/usr/lib/$version/lib-dynload"
+        cp -r "/usr/lib/$version/encodings" "$root/usr/lib/$version/"
+        cp "/usr/lib/$version/os.py" "$root/usr/lib/$version/"
+        ;;
+    esac
 done
 
 if [ -e "$qt_plugins/platforms/libqoffscreen.so" ]; then

@@ -3,7 +3,7 @@
 # the check programs, and reads the CHECK lines that vm-init.sh prints on the serial console.
 #
 #   run-system-test.sh WORK_DIR ORMELIX_SIM VM_HID_CHECK VM_CONSOLE_CHECK VM_CONTRACT_CHECK
-#                      [ORMELIX_HIDLIST [ORMELIX_CLI VM_CLI_CHECK]]
+#                      [ORMELIX_HIDLIST [ORMELIX_CLI VM_CLI_CHECK [PYTHON MODULE VM_PYTHON_CHECK]]]
 #
 # Exit status 0 when every check passed, 1 on any failure, missing check or time-out, and 77
 # (skipped) when this machine lacks QEMU, a kernel with its modules, busybox, cpio or udev.
@@ -11,7 +11,7 @@ set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ $# -lt 5 ]; then
-    echo "usage: $0 WORK_DIR ORMELIX_SIM VM_HID_CHECK VM_CONSOLE_CHECK VM_CONTRACT_CHECK [ORMELIX_HIDLIST [ORMELIX_CLI VM_CLI_CHECK]]" >&2
+    echo "usage: $0 WORK_DIR ORMELIX_SIM VM_HID_CHECK VM_CONSOLE_CHECK VM_CONTRACT_CHECK [ORMELIX_HIDLIST [ORMELIX_CLI VM_CLI_CHECK [PYTHON MODULE VM_PYTHON_CHECK]]]" >&2
     exit 2
 fi
 work=$1
@@ -66,9 +66,9 @@ expected=(vhci-loaded sim-attach hidlist sim-not-root sim-detach
           hid-arrival hid-identity hid-get-feature hid-set-feature hid-removal hid-rearrival
           contract
           console-connect console-tick console-command console-unplug console-replug
-          cli-record cli-send sim-not-loaded)
+          cli-record cli-send python-fetch python-send sim-not-loaded)
 # Only these may be skipped: tools that may not be built yet.
-may_skip=" hidlist cli-record cli-send "
+may_skip=" hidlist cli-record cli-send python-fetch python-send "
 
 grep '^CHECK ' "$log.txt"
 failed=0

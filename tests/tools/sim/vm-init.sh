@@ -158,6 +158,14 @@ else
     check cli-record skipped "ormelix-cli is not built"
     check cli-send skipped "ormelix-cli is not built"
 fi
+python=$(ls /bin/python3* 2>/dev/null | head -n1)
+if [ -n "$python" ] && command -v vm_python_check >/dev/null && ls /bin/ormelix.*.so >/dev/null 2>&1; then
+    vm_python_check "$python" /bin || failed=1
+    udevadm settle --timeout=10
+else
+    check python-fetch skipped "the Python module is not built"
+    check python-send skipped "the Python module is not built"
+fi
 
 # --- without the controller --------------------------------------------------------------------
 rmmod vhci-hcd
