@@ -502,6 +502,46 @@ TEST(ReplayWindowTest, StepPlayAndFollow) {
     EXPECT_EQ(window.Panel()->Message(), QString());
 }
 
+// The recorder cuts its file back while the window shows it (--force starting anew, a torn or
+// half-written row taken back): the cut succeeds, and the window reads the file again from its
+// start. Windows refuses to shorten a file that is mapped.
+TEST(ReplayWindowTest, TheRecorderMayShortenTheFileWhileItIsShown) {
+    QTemporaryDir dir;
+    std::mt19937 rng(7);
+    std::string content = cli::CsvHeader();
+    std::vector<qint64> rowEnds = {static_cast<qint64>(content.size())};
+    for (int i = 0; i < 20; ++i) {
+        content += CsvLine(i, static_cast<uint64_t>(i + 1), MakeRecord(rng, 64), true);
+        rowEnds.push_back(static_cast<qint64>(content.size()));
+    }
+    const QString path = dir.filePath("rec.csv");
+    WriteFile(path, content);
+    ReplayWindow window;
+    ASSERT_TRUE(window.Open(path));
+    window.Go(19);
+    const struct {
+        int Kept;  // rows left by the cut
+        int Added; // rows written after it
+    } cuts[] = {{5, 0}, {0, 3}, {1, 0}};
+    for (const auto& c : cuts) {
+        // The overview's reader is done with the file, as the window is between two polls.
+        ProcessUntil([&] { return window.OverviewReady(); });
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.resize(rowEnds[static_cast<size_t>(c.Kept)]))
+            << c.Kept << ": " << f.errorString().toStdString();
+        f.close();
+        for (int i = 0; i < c.Added; ++i)
+            AppendFile(path,
+                       CsvLine(30 + i, static_cast<uint64_t>(100 + i), MakeRecord(rng, 64), true));
+        window.Poll();
+        ASSERT_EQ(window.Count(), static_cast<size_t>(c.Kept + c.Added)) << c.Kept;
+        EXPECT_EQ(window.Panel()->Message(), QString()) << c.Kept;
+        window.Go(window.Count() - 1);
+        EXPECT_EQ(window.Panel()->Message(), QString()) << c.Kept;
+    }
+}
+
 // Files that are not recordings are refused with a reason, and the window keeps what it showed.
 TEST(ReplayWindowTest, RefusesWhatIsNoRecording) {
     QTemporaryDir dir;

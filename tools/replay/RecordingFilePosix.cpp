@@ -1,0 +1,48 @@
+#include "tools/replay/RecordingFile.h"
+
+namespace replay {
+
+RecordingFile::~RecordingFile() {
+    QString ignored;
+    Load(0, ignored);
+}
+
+bool RecordingFile::Open(const QString& Path, QString& Error) {
+    Load(0, Error);
+    file_.close();
+    file_.setFileName(Path);
+    if (file_.open(QIODevice::ReadOnly)) return true;
+    Error = file_.errorString();
+    return false;
+}
+
+bool RecordingFile::Load(qint64 Size, QString& Error) {
+    if (data_) file_.unmap(reinterpret_cast<uchar*>(const_cast<char*>(data_)));
+    data_ = nullptr;
+    loaded_ = 0;
+    if (Size == 0) return true;
+    uchar* p = file_.map(0, Size);
+    if (!p) {
+        Error = QStringLiteral("Cannot map %1: %2").arg(file_.fileName(), file_.errorString());
+        return false;
+    }
+    data_ = reinterpret_cast<const char*>(p);
+    loaded_ = Size;
+    return true;
+}
+
+bool RecordingFile::Scan(qint64 From, const std::function<void(const char*, qint64)>& Body,
+                         QString&) {
+    if (From < loaded_) Body(data_ + From, loaded_ - From);
+    return true;
+}
+
+std::string_view RecordingFile::Bytes(qint64 From, qint64 To) const {
+    return std::string_view(data_ + From, static_cast<size_t>(To - From));
+}
+
+qint64 RecordingFile::MappedBytes() const {
+    return loaded_;
+}
+
+} // namespace replay
