@@ -8,6 +8,7 @@
 #include "tools/replay/Export.h"
 #include "tools/replay/Overview.h"
 #include "tools/replay/Recording.h"
+#include "tools/replay/RecordingFile.h"
 #include "tools/replay/ReplayWindow.h"
 #include "tools/replay/Series.h"
 
@@ -96,6 +97,48 @@ TEST(ReplayVolts, RoundTripAndRefusal) {
         EXPECT_FALSE(RawByte(f)) << f;
     EXPECT_EQ(RawByte("255"), 255);
     EXPECT_EQ(RawByte("0"), 0);
+}
+
+// The file's bytes as the platform's reader gives them (kept mapped on Linux, mapped for the scan
+// and read by row on Windows): any range, a scan from any offset (mapping offsets are not page
+// aligned), and the bytes appended later once loaded again.
+TEST(ReplayRecording, FileBytesAsWritten) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("bytes.bin");
+    std::string content;
+    for (int i = 0; i < 70000; ++i) content += static_cast<char>('a' + (i * 7919) % 26);
+    WriteFile(path, content.substr(0, 50000));
+    RecordingFile file;
+    QString error;
+    ASSERT_TRUE(file.Open(path, error)) << error.toStdString();
+    ASSERT_EQ(file.Size(), 50000);
+    ASSERT_TRUE(file.Load(50000, error)) << error.toStdString();
+    const auto check = [&](qint64 Loaded) {
+        const struct {
+            qint64 From, To;
+        } ranges[] = {{0, 1}, {4095, 4097}, {12345, 23456}, {Loaded - 3, Loaded}, {0, Loaded}};
+        for (const auto& r : ranges)
+            // Compared whole, not printed: the ranges are long.
+            EXPECT_TRUE(file.Bytes(r.From, r.To) ==
+                        std::string_view(content).substr(static_cast<size_t>(r.From),
+                                                         static_cast<size_t>(r.To - r.From)))
+                << r.From << ".." << r.To;
+        for (const qint64 from : {qint64{0}, qint64{1}, qint64{40961}, Loaded - 1}) {
+            std::string seen;
+            ASSERT_TRUE(file.Scan(
+                from, [&](const char* Data, qint64 Length) { seen.assign(Data, Length); }, error))
+                << error.toStdString();
+            EXPECT_TRUE(seen == content.substr(static_cast<size_t>(from),
+                                               static_cast<size_t>(Loaded - from)))
+                << from << ": " << seen.size() << " bytes";
+        }
+    };
+    check(50000);
+    AppendFile(path, content.substr(50000));
+    ASSERT_TRUE(file.Open(path, error)) << error.toStdString();
+    ASSERT_EQ(file.Size(), 70000);
+    ASSERT_TRUE(file.Load(70000, error)) << error.toStdString();
+    check(70000);
 }
 
 // The index over whole rows: foreign files and missing columns refused with the reason, a torn
