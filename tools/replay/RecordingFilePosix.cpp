@@ -31,13 +31,17 @@ bool RecordingFile::Load(qint64 Size, QString& Error) {
     return true;
 }
 
+// Mapped pages past the file's end fault (SIGBUS) when touched. A file cut back under the mapping
+// (ormelix-cli --force, a torn row taken back) shows no bytes until it is opened again, which the
+// window's next poll does.
 bool RecordingFile::Scan(qint64 From, const std::function<void(const char*, qint64)>& Body,
                          QString&) {
-    if (From < loaded_) Body(data_ + From, loaded_ - From);
+    if (From < loaded_ && Size() >= loaded_) Body(data_ + From, loaded_ - From);
     return true;
 }
 
 std::string_view RecordingFile::Bytes(qint64 From, qint64 To) const {
+    if (To > loaded_ || Size() < To) return {};
     return std::string_view(data_ + From, static_cast<size_t>(To - From));
 }
 

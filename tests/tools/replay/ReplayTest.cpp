@@ -585,6 +585,34 @@ TEST(ReplayWindowTest, TheRecorderMayShortenTheFileWhileItIsShown) {
     }
 }
 
+// A file cut back under the window, between two polls: a record past the new end is shown as
+// missing (no crash on the mapping's pages past the end), and the next poll reads the file anew.
+TEST(ReplayWindowTest, ARecordPastACutIsMissingUntilThePoll) {
+    QTemporaryDir dir;
+    std::mt19937 rng(9);
+    const std::string header = cli::CsvHeader();
+    std::string content = header;
+    for (int i = 0; i < 200; ++i)
+        content += CsvLine(i, static_cast<uint64_t>(i + 1), MakeRecord(rng, 64), true);
+    const QString path = dir.filePath("rec.csv");
+    WriteFile(path, content);
+    ReplayWindow window;
+    ASSERT_TRUE(window.Open(path));
+    ProcessUntil([&] { return window.OverviewReady(); });
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.resize(static_cast<qint64>(header.size())));
+    f.close();
+    for (const size_t k : {size_t{199}, size_t{0}}) {
+        window.Go(k);
+        EXPECT_TRUE(window.Panel()->Message().startsWith("Record missing")) << k;
+    }
+    AppendFile(path, CsvLine(50, 500, MakeRecord(rng, 64), true));
+    window.Poll();
+    ASSERT_EQ(window.Count(), 1u);
+    EXPECT_EQ(window.Panel()->Message(), QString());
+}
+
 // Files that are not recordings are refused with a reason, and the window keeps what it showed.
 TEST(ReplayWindowTest, RefusesWhatIsNoRecording) {
     QTemporaryDir dir;
