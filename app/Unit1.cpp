@@ -3,6 +3,7 @@
 #include "app/FieldPresets.h"
 #include "app/Plot.h"
 #include "app/SeriesFolder.h"
+#include "app/UpperPanel.h"
 #include "hid/JvHidControllerClass.h"
 #include "hid/link/InstrumentLink.h"
 #include "hid/qt/QtHidEventLoop.h"
@@ -56,18 +57,6 @@ public:
     }
 };
 
-void SetFontColor(QLabel* Label, TColor Color) {
-    QPalette pal = Label->palette();
-    pal.setColor(QPalette::WindowText, ToQColor(Color));
-    Label->setPalette(pal);
-}
-
-// A plot label centred on a row of the plot.
-void ShowAtRow(QLabel* Label, int32_t Row, const QString& Text) {
-    Label->move(Label->x(), Row - Label->height() / 2);
-    Label->setText(Text);
-}
-
 } // namespace
 
 TOrmelix_Control_Form::TOrmelix_Control_Form(QWidget* Parent)
@@ -97,66 +86,39 @@ TOrmelix_Control_Form::~TOrmelix_Control_Form() {
     if (Ormelix_Control_Form == this) Ormelix_Control_Form = nullptr;
 }
 
-QLabel* TOrmelix_Control_Form::makeLabel(int Left, int Top, int Width, int Height,
-                                         const QString& Text, bool Centred) {
-    auto* label = new QLabel(Text, this);
-    label->setGeometry(Left, Top, Width, Height);
-    label->setAlignment(Qt::AlignLeft | (Centred ? Qt::AlignVCenter : Qt::AlignTop));
-    label->setMargin(0);
-    label->setIndent(0);
-    label->setWordWrap(false);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 void TOrmelix_Control_Form::createControls() {
     setObjectName("Ormelix_Control_Form");
     setFixedSize(ClientWidth, ClientHeight);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(11);
-    font.setStyleStrategy(QFont::PreferDefault);
-    setFont(font);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
-    setPalette(pal);
-    setAutoFillBackground(true);
+    SetConsoleLook(this);
 
-    Label1 = makeLabel(24, 280, 113, 17, QStringLiteral("Период опроса"), true);
-    Label2 = makeLabel(24, 304, 113, 17, QStringLiteral("Маркер  1"), true);
-    Label3 = makeLabel(24, 328, 113, 17, QStringLiteral("Маркер  2"), true);
-    Label46 = makeLabel(216, 280, 279, 17, QString(), true);
-    Label47 = makeLabel(216, 296, 279, 17, QString(), true);
-    Label49 = makeLabel(216, 328, 279, 17, QString(), true);
-    Label48 = makeLabel(216, 312, 279, 17, QString(), true);
-    Label_01 = makeLabel(498, 248, 9, 13, QStringLiteral("0"), false);
-    Label_00 = makeLabel(8, 248, 9, 13, QStringLiteral("0"), false);
-    Label_41 = makeLabel(498, 8, 9, 13, QStringLiteral("4"), true);
-    Label_40 = makeLabel(8, 8, 9, 13, QStringLiteral("4"), true);
-    Label_mark2 = makeLabel(0, 72, 17, 13, QString(), false);
-    Label_mark1 = makeLabel(0, 40, 17, 13, QString(), false);
-    Pos_Label = makeLabel(28, 256, 17, 13, QString(), false);
-    sig_Label1 = makeLabel(498, 120, 17, 13, QString(), false);
-
-    Image = new TImage(this);
-    Image->setObjectName("Image");
-    Image->setGeometry(18, 0, PlotWidth, PlotHeight);
-
-    sig_Label2 = makeLabel(498, 144, 17, 13, QString(), false);
+    Label1 = MakeConsoleLabel(this, 24, 280, 113, 17, QStringLiteral("Период опроса"), true);
+    upper_.CreatePlotArea(this);
+    Label2 = upper_.Label2;
+    Label3 = upper_.Label3;
+    Label46 = upper_.ReadOuts[0];
+    Label47 = upper_.ReadOuts[1];
+    Label48 = upper_.ReadOuts[2];
+    Label49 = upper_.ReadOuts[3];
+    Label_01 = upper_.Label_01;
+    Label_00 = upper_.Label_00;
+    Label_41 = upper_.Label_41;
+    Label_40 = upper_.Label_40;
+    Label_mark2 = upper_.Label_mark2;
+    Label_mark1 = upper_.Label_mark1;
+    Pos_Label = upper_.Pos_Label;
+    sig_Label1 = upper_.sig_Label1;
+    Image = upper_.Image;
+    sig_Label2 = upper_.sig_Label2;
 
     CheckBox1 = new QCheckBox(QStringLiteral("Подключение"), this);
     CheckBox1->setGeometry(24, 360, 129, 17);
 
-    auto loadSpin = [this](int Top) {
-        auto* edit = new TRxSpinEdit(this);
-        edit->setGeometry(144, Top, 61, 21);
-        return edit;
-    };
-    RxSpinEdit240 = loadSpin(280);
+    RxSpinEdit240 = new TRxSpinEdit(this);
+    RxSpinEdit240->setGeometry(144, 280, 61, 21);
     LoadRxSpinEdit240(RxSpinEdit240);
-    RxSpinEdit_mark1 = loadSpin(304);
-    LoadRxSpinEditMark(RxSpinEdit_mark1);
-    RxSpinEdit_mark2 = loadSpin(328);
-    LoadRxSpinEditMark(RxSpinEdit_mark2);
+    upper_.CreateMarkerFields(this);
+    RxSpinEdit_mark1 = upper_.RxSpinEdit_mark1;
+    RxSpinEdit_mark2 = upper_.RxSpinEdit_mark2;
 
     GoButton = new QPushButton(QStringLiteral("Выполнить"), this);
     GoButton->setGeometry(360, 384, 89, 22);
@@ -174,21 +136,12 @@ void TOrmelix_Control_Form::createControls() {
                             QStringLiteral("Проверка работы выхода OS2 OS2=0"),
                             QStringLiteral("Проверка работы выхода OS2 OS2=1")});
 
-    auto makePanel = [this](int Top) {
-        auto* panel = new QFrame(this);
-        panel->setFrameShape(QFrame::HLine);
-        panel->setFrameShadow(QFrame::Sunken);
-        panel->setLineWidth(1);
-        panel->setGeometry(-3, Top, 525, 2);
-        panel->setFocusPolicy(Qt::NoFocus);
-        return panel;
-    };
-    Panel1 = makePanel(272);
+    Panel1 = MakeSeparator(this, 272);
 
     CheckBox2 = new QCheckBox(QStringLiteral("Делать SS"), this);
     CheckBox2->setGeometry(184, 360, 97, 17);
 
-    Panel2 = makePanel(352);
+    Panel2 = MakeSeparator(this, 352);
 
     // Tab order: CheckBox1, the three fields, GoButton, FuncComboBox, CheckBox2.
     QWidget* order[] = {CheckBox1, RxSpinEdit240, RxSpinEdit_mark1, RxSpinEdit_mark2,
@@ -240,7 +193,6 @@ void TOrmelix_Control_Form::init_app() {
     GoButton->setEnabled(false);
     FuncComboBox->setEnabled(false);
     FuncComboBox->setCurrentIndex(0);
-    for (QLabel* label : {Label46, Label47, Label48, Label49}) label->clear();
     RxSpinEdit240->setEnabled(false);
     RxSpinEdit_mark1->setEnabled(false);
     RxSpinEdit_mark2->setEnabled(false);
@@ -248,8 +200,7 @@ void TOrmelix_Control_Form::init_app() {
     TCanvas* canvas = Image->Canvas();
     canvas->pen().Color = clWhite;
     canvas->FillRect(0, 0, Image->width(), Image->height());
-    for (QLabel* label : {Pos_Label, Label_mark1, Label_mark2, sig_Label1, sig_Label2})
-        label->clear();
+    upper_.ClearLabels();
     SnapshotFolder.clear();
 }
 
@@ -310,38 +261,8 @@ void TOrmelix_Control_Form::GoButtonClick(QObject*) {
 }
 
 void TOrmelix_Control_Form::drawPlot() {
-    // The plot's labels are the window's own: placed where the drawing says.
-    struct FormLabels : PlotLabelSink {
-        TOrmelix_Control_Form& f;
-        explicit FormLabels(TOrmelix_Control_Form& Form) : f(Form) {}
-        void ScaleMarks(int32_t Row) override {
-            f.Label_40->move(f.Label_40->x(), Row + f.Label_40->height() / 2);
-            f.Label_41->move(f.Label_41->x(), f.Label_40->y());
-        }
-        void Marker(int Index, int32_t Row, const QString& Text) override {
-            ShowAtRow(Index == 0 ? f.Label_mark1 : f.Label_mark2, Row, Text);
-        }
-        void Cursor(int32_t Left, const QString& Text) override {
-            f.Pos_Label->setText(Text);
-            f.Pos_Label->move(Left, f.Pos_Label->y());
-        }
-        void UnderCursor(int Index, std::optional<int32_t> Row, const QString& Text) override {
-            QLabel* label = Index == 0 ? f.sig_Label1 : f.sig_Label2;
-            // Out of sight, its text kept.
-            if (Row)
-                ShowAtRow(label, *Row, Text);
-            else
-                label->move(label->x(), -255);
-        }
-        void ReadOut(int Index, const QString& Text) override {
-            QLabel* const labels[] = {f.Label46, f.Label47, f.Label48, f.Label49};
-            labels[Index]->setText(Text);
-        }
-    } labels(*this);
-
     ScaleDivisor = ExchangeBuffer[ScaleByte];
-    const long double levels[2] = {RxSpinEdit_mark1->Value(), RxSpinEdit_mark2->Value()};
-    DrawRecord(*Image->Canvas(), ExchangeBuffer, levels, labels);
+    upper_.Draw(ExchangeBuffer);
 }
 
 void TOrmelix_Control_Form::TimerTimer(QObject*) {

@@ -4,6 +4,7 @@
 
 #include "app/Canvas.h"
 #include "app/FormatVolts.h"
+#include "app/UpperPanel.h"
 #include "instrument/Protocol.h"
 
 #include <QDateTime>
@@ -131,8 +132,8 @@ private:
     void createControls();
     QString SeriesFolderName() const;
     void snapshot_step();
-    QLabel* makeLabel(int Left, int Top, int Width, int Height, const QString& Text, bool Centred);
 
+    UpperPanel upper_; // the controls above the second separator; the members above name them
     std::unique_ptr<QtHidEventLoop> hidLoop_;
     bool doubleBuffered_ = false;
     bool centred_ = false;

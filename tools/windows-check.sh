@@ -125,8 +125,9 @@ check_installer() { # build folder, loader
     "$loader" "$setup" /S >/dev/null 2>&1 || problems+=("install exit $?")
     "$server" -w
     local expected=("$folder/ormelix.exe" "$folder/ormelix-demo.exe" "$folder/ormelix-cli.exe"
-        "$folder/ormelix-hidlist.exe" "$folder/uninstall.exe" "$menu/Ormelix Console.lnk"
-        "$menu/Ormelix Demo.lnk" "$menu/Ormelix Command Prompt.lnk")
+        "$folder/ormelix-replay.exe" "$folder/ormelix-hidlist.exe" "$folder/uninstall.exe"
+        "$menu/Ormelix Console.lnk" "$menu/Ormelix Demo.lnk" "$menu/Ormelix Replay.lnk"
+        "$menu/Ormelix Command Prompt.lnk")
     for f in "${expected[@]}"; do
         [[ -f $f ]] || problems+=("missing after install: ${f#"$drive"/}")
     done
@@ -143,6 +144,7 @@ check_installer() { # build folder, loader
         "$server" -w >/dev/null 2>&1
     fi
     [[ -f $folder/ormelix-cli.exe ]] && check_installed_tools "$dir" "$loader" "$folder"
+    [[ -f $folder/ormelix-replay.exe ]] && check_installed_replay "$dir" "$loader" "$folder"
     # The uninstaller runs from a copy of itself and returns at once; wait for the copy.
     "$loader" "$folder/uninstall.exe" /S >/dev/null 2>&1 || problems+=("uninstall exit $?")
     "$server" -w
@@ -154,7 +156,7 @@ check_installer() { # build folder, loader
         SUMMARY+=("installer $(basename "$setup"): FAILED: ${problems[*]}")
         FAILED=1
     else
-        SUMMARY+=("installer $(basename "$setup"): silent install, console starts, ormelix-cli and ormelix-hidlist answer, silent uninstall leaves nothing")
+        SUMMARY+=("installer $(basename "$setup"): silent install, console starts, ormelix-replay opens a recording, ormelix-cli and ormelix-hidlist answer, silent uninstall leaves nothing")
     fi
 }
 
@@ -178,6 +180,23 @@ print("ok" if len(rows) == 21 and not bad else f"{len(rows)} rows, field counts 
     [[ $out == True ]] || problems+=("installed ormelix-cli info --json: $out")
     "$loader" "$folder/ormelix-hidlist.exe" >>"$dir/check-installed-cli.log" 2>&1 ||
         problems+=("installed ormelix-hidlist exit $?")
+}
+
+# The installed viewer started once on the recording the installed ormelix-cli made (or on
+# nothing): still running after 15 s, and no complaint about the file on its error output.
+check_installed_replay() { # build folder, loader, install folder
+    local dir=$1 loader=$2 folder=$3 csv=$1/check-installed.csv server rc args=()
+    server=$(wine_server)
+    [[ -f $csv ]] && args=("Z:${csv//\//\\}")
+    WINEQT_QPA_PLATFORM=offscreen WINEQT_QPA_FONTDIR='Z:\usr\share\wine\fonts' \
+        timeout 15 "$loader" "$folder/ormelix-replay.exe" "${args[@]}" \
+        >"$dir/check-installed-replay.log" 2>&1
+    rc=$?
+    ((rc == 124)) || problems+=("the installed ormelix-replay ended with $rc within 15 s")
+    grep -q 'ormelix-replay:' "$dir/check-installed-replay.log" &&
+        problems+=("the installed ormelix-replay: $(grep -m1 'ormelix-replay:' "$dir/check-installed-replay.log")")
+    "$server" -k >/dev/null 2>&1
+    "$server" -w >/dev/null 2>&1
 }
 
 check_arch() { # arch

@@ -9,6 +9,8 @@ add_subdirectory(${ORMELIX_ROOT}/widgets widgets)
 add_subdirectory(${ORMELIX_ROOT}/imaging imaging)
 add_subdirectory(${ORMELIX_ROOT}/app app)
 add_subdirectory(${ORMELIX_ROOT}/tools/demo demo)
+# ormelix-replay: the viewer, over the upper panel of app/ and the picture class.
+add_subdirectory(${ORMELIX_ROOT}/tools/replay replay)
 
 # ormelix-cli: the recorder on Qt Core, with the Windows side of its files and Ctrl-C.
 add_subdirectory(${ORMELIX_ROOT}/tools/cli cli)
@@ -16,7 +18,7 @@ target_link_options(ormelix-cli PRIVATE -static-libgcc -static-libstdc++)
 
 # One .exe with nothing beside it: the MinGW runtime inside too. The offscreen platform is
 # linked in beside the windows one so that the programs also start headless (checks under Wine).
-foreach(program ormelix ormelix-demo)
+foreach(program ormelix ormelix-demo ormelix-replay)
   set_target_properties(${program} PROPERTIES WIN32_EXECUTABLE ON)
   target_link_options(${program} PRIVATE -static-libgcc -static-libstdc++)
   qt_import_plugins(${program} INCLUDE Qt6::QOffscreenIntegrationPlugin)
@@ -37,18 +39,18 @@ if(ORMELIX_BUILD_TESTS)
   set(ORMELIX_TEST_LINK_OPTIONS -static-libgcc -static-libstdc++)
   set(ORMELIX_TEST_ENVIRONMENT "WINEQT_QPA_FONTDIR=Z:\\usr\\share\\wine\\fonts")
 
+  # The test programs and their sources are the tree's (each test folder's TestSources.cmake).
   # The program-folder fallback's read-only case skips itself where the folder cannot be made
   # read-only (Wine as root).
+  include(${tests}/app/TestSources.cmake)
   ormelix_add_test(app_tests
-    SOURCES ${tests}/app/CanvasTest.cpp ${tests}/app/FormLayoutTest.cpp
-            ${tests}/app/FormatVoltsTest.cpp ${tests}/app/ConsoleTest.cpp
-            ${tests}/app/PlotTest.cpp ${tests}/app/PlotUnitTest.cpp ${tests}/app/MendTest.cpp
-            ${tests}/app/SnapshotTest.cpp
+    SOURCES ${ormelix_app_test_sources}
     LIBS ormelix_app ormelix_hid_sim)
 
   # The demo console polling the virtual instrument, its snapshot included.
+  include(${tests}/tools/demo/TestSources.cmake)
   ormelix_add_test(demo_tests
-    SOURCES ${tests}/tools/demo/DemoTest.cpp
+    SOURCES ${ormelix_demo_test_sources}
     LIBS ormelix_demo)
 
   # ormelix-cli's tests that need no POSIX: the recorder, its files, the choice of instrument.
@@ -56,9 +58,17 @@ if(ORMELIX_BUILD_TESTS)
     SOURCES ${tests}/tools/cli/CliEdgeTest.cpp
     LIBS ormelix_cli ormelix_app ormelix_hid_sim)
 
+  # The viewer on Windows' file mapping and paths; its recording made by ormelix-cli.exe too.
+  include(${tests}/tools/replay/TestSources.cmake)
+  ormelix_add_test(replay_tests
+    SOURCES ${ormelix_replay_test_sources}
+    LIBS ormelix_replay ormelix_cli)
+  add_dependencies(replay_tests ormelix-cli)
+  target_compile_definitions(replay_tests PRIVATE ORMELIX_CLI="$<TARGET_FILE:ormelix-cli>")
+
+  include(${tests}/imaging/TestSources.cmake)
   ormelix_add_test(imaging_tests
-    SOURCES ${tests}/imaging/LibJpeg.cpp ${tests}/imaging/JpegImageTest.cpp
-            ${tests}/imaging/LoadTest.cpp ${tests}/imaging/SaveToFileTest.cpp
+    SOURCES ${ormelix_imaging_test_sources}
     LIBS ormelix_imaging JPEG::JPEG)
 
   # The widget tests drive the widgets with Qt Test's click and key helpers. The toolkit has no Qt
@@ -73,12 +83,11 @@ if(ORMELIX_BUILD_TESTS)
          REGEX "define QTTEST_VERSION_STR")
     string(REGEX MATCH "[0-9]+\\.[0-9]+\\.[0-9]+" qtTestVersion "${qtTestVersion}")
   endif()
+  include(${tests}/widgets/TestSources.cmake)
   if(qtTestVersion STREQUAL Qt6_VERSION)
     file(COPY ${ORMELIX_QTTEST_HEADERS}/ DESTINATION ${CMAKE_BINARY_DIR}/qttest/QtTest)
     ormelix_add_test(widgets_tests
-      SOURCES ${tests}/widgets/RxNumberTest.cpp ${tests}/widgets/RxSpinEditTest.cpp
-              ${tests}/widgets/RxSpinButtonTest.cpp ${tests}/widgets/RxUpDownTest.cpp
-              ${tests}/widgets/windows/QTestEntries.cpp
+      SOURCES ${ormelix_widgets_test_sources} ${tests}/widgets/windows/QTestEntries.cpp
       LIBS ormelix_widgets ormelix_app)
     target_include_directories(widgets_tests SYSTEM PRIVATE
       ${CMAKE_BINARY_DIR}/qttest ${CMAKE_BINARY_DIR}/qttest/QtTest)
@@ -86,10 +95,10 @@ if(ORMELIX_BUILD_TESTS)
     message(STATUS "Qt Test ${Qt6_VERSION} headers not in ${ORMELIX_QTTEST_HEADERS}: only the "
                    "number tests of the widgets are built")
     ormelix_add_test(widgets_tests
-      SOURCES ${tests}/widgets/RxNumberTest.cpp
+      SOURCES ${ormelix_widgets_number_test_sources}
       LIBS ormelix_widgets)
   endif()
-  foreach(test app_tests demo_tests cli_tests imaging_tests widgets_tests)
+  foreach(test app_tests demo_tests cli_tests replay_tests imaging_tests widgets_tests)
     qt_import_plugins(${test} INCLUDE Qt6::QOffscreenIntegrationPlugin)
   endforeach()
 endif()
@@ -122,8 +131,10 @@ if(ORMELIX_MAKENSIS)
     COMMAND ${ORMELIX_MAKENSIS} -V2 -DVERSION=${ORMELIX_VERSION}
             -DPROGRAM=$<TARGET_FILE:ormelix> -DDEMO=$<TARGET_FILE:ormelix-demo>
             -DHIDLIST=$<TARGET_FILE:ormelix-hidlist> -DCLI=$<TARGET_FILE:ormelix-cli>
+            -DREPLAY=$<TARGET_FILE:ormelix-replay>
             -DOUTFILE=${setup} ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
-    DEPENDS ormelix ormelix-demo ormelix-hidlist ormelix-cli ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
+    DEPENDS ormelix ormelix-demo ormelix-hidlist ormelix-cli ormelix-replay
+            ${CMAKE_CURRENT_SOURCE_DIR}/ormelix.nsi
     COMMENT "Installer ormelix-setup-${ORMELIX_VERSION}.exe"
     VERBATIM)
   add_custom_target(installer ALL DEPENDS ${setup})

@@ -1,6 +1,6 @@
 ; Installer of the console for 64-bit Windows. Built by the "installer" target of cmake/windows:
 ;   makensis -DVERSION=<version> -DPROGRAM=<ormelix.exe> -DDEMO=<ormelix-demo.exe>
-;            -DHIDLIST=<ormelix-hidlist.exe> -DCLI=<ormelix-cli.exe>
+;            -DHIDLIST=<ormelix-hidlist.exe> -DCLI=<ormelix-cli.exe> -DREPLAY=<ormelix-replay.exe>
 ;            -DOUTFILE=<ormelix-setup-version.exe> ormelix.nsi
 ; "/S" installs and uninstalls without asking. A 64-bit installer: it needs no 32-bit support
 ; (WoW64) on the machine, nor in Wine.
@@ -44,6 +44,7 @@ Section "Console"
   File "/oname=ormelix-demo.exe" "${DEMO}"
   File "/oname=ormelix-hidlist.exe" "${HIDLIST}"
   File "/oname=ormelix-cli.exe" "${CLI}"
+  File "/oname=ormelix-replay.exe" "${REPLAY}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; For every user: the console is a machine's tool, not one person's.
@@ -51,6 +52,7 @@ Section "Console"
   CreateDirectory "$SMPROGRAMS\Ormelix"
   CreateShortcut "$SMPROGRAMS\Ormelix\Ormelix Console.lnk" "$INSTDIR\ormelix.exe"
   CreateShortcut "$SMPROGRAMS\Ormelix\Ormelix Demo.lnk" "$INSTDIR\ormelix-demo.exe"
+  CreateShortcut "$SMPROGRAMS\Ormelix\Ormelix Replay.lnk" "$INSTDIR\ormelix-replay.exe"
   ; The command-line tools are run from a prompt; the shortcut's start folder is the out path.
   CreateShortcut "$SMPROGRAMS\Ormelix\Ormelix Command Prompt.lnk" "$SYSDIR\cmd.exe" \
     '/k echo Ormelix command-line tools: ormelix-cli --help, ormelix-hidlist'
@@ -71,6 +73,7 @@ Section "Uninstall"
   SetShellVarContext all
   Delete "$SMPROGRAMS\Ormelix\Ormelix Console.lnk"
   Delete "$SMPROGRAMS\Ormelix\Ormelix Demo.lnk"
+  Delete "$SMPROGRAMS\Ormelix\Ormelix Replay.lnk"
   Delete "$SMPROGRAMS\Ormelix\Ormelix Command Prompt.lnk"
   Delete "$SMPROGRAMS\Ormelix\Uninstall.lnk"
   RMDir "$SMPROGRAMS\Ormelix"
@@ -79,6 +82,7 @@ Section "Uninstall"
   Delete "$INSTDIR\ormelix-demo.exe"
   Delete "$INSTDIR\ormelix-hidlist.exe"
   Delete "$INSTDIR\ormelix-cli.exe"
+  Delete "$INSTDIR\ormelix-replay.exe"
   Delete "$INSTDIR\uninstall.exe"
   ; Not /r: snapshot series a user kept in the folder stay.
   RMDir "$INSTDIR"

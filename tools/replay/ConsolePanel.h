@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/Canvas.h"
+#include "app/UpperPanel.h"
 #include "tools/replay/Recording.h"
 
 #include <QImage>
@@ -53,12 +54,9 @@ public:
     QLabel* ReadOuts[4] = {};
 
 private:
-    QLabel* MakeLabel(int Left, int Top, int Width, int Height, const QString& Text, bool Centred);
-
+    UpperPanel upper_;
     QLabel* caption_ = nullptr;
     QLabel* message_ = nullptr;
-    QLabel* Label_40 = nullptr;
-    QLabel* Label_41 = nullptr;
     Row shown_;
     bool hasShown_ = false;
 };

@@ -122,51 +122,34 @@ const std::vector<std::string>& ColumnNames() {
     return names;
 }
 
-Recording::~Recording() {
-    if (data_) file_.unmap(reinterpret_cast<uchar*>(const_cast<char*>(data_)));
-}
-
-bool Recording::Map(qint64 Size) {
-    if (data_) file_.unmap(reinterpret_cast<uchar*>(const_cast<char*>(data_)));
-    data_ = nullptr;
-    mappedSize_ = 0;
-    if (Size == 0) return true;
-    uchar* p = file_.map(0, Size);
-    if (!p) {
-        error_ = QStringLiteral("Cannot map %1: %2").arg(fileName_, file_.errorString());
-        return false;
-    }
-    data_ = reinterpret_cast<const char*>(p);
-    mappedSize_ = Size;
-    return true;
-}
+Recording::~Recording() = default;
 
 bool Recording::Open(const QString& FileName) {
     fileName_ = FileName;
     error_.clear();
     rows_.clear();
     indexedTo_ = 0;
-    if (data_) Map(0);
-    file_.close();
-    file_.setFileName(FileName);
-    if (QFileInfo(FileName).isDir() || !file_.open(QIODevice::ReadOnly)) {
+    loaded_ = 0;
+    QString why;
+    if (QFileInfo(FileName).isDir() || !file_.Open(FileName, why)) {
         error_ = QStringLiteral("Cannot open %1: %2")
-                     .arg(FileName, QFileInfo(FileName).isDir() ? QStringLiteral("a folder")
-                                                                : file_.errorString());
+                     .arg(FileName, QFileInfo(FileName).isDir() ? QStringLiteral("a folder") : why);
         return false;
     }
-    if (!Map(file_.size())) return false;
+    const qint64 size = file_.Size();
+    if (!file_.Load(size, error_)) return false;
+    loaded_ = size;
 
-    const char* nl =
-        data_ ? static_cast<const char*>(std::memchr(data_, '\n', mappedSize_)) : nullptr;
-    if (!nl) {
-        error_ = mappedSize_ == 0
-                     ? QStringLiteral("%1 is empty: not a recording (yet)").arg(FileName)
-                     : QStringLiteral("%1 is not an ormelix-cli recording: no header line")
-                           .arg(FileName);
+    // The header is the recorder's 250 names, some 2 kB: a first line far longer is no header.
+    const std::string_view head = file_.Bytes(0, std::min<qint64>(loaded_, 1 << 16));
+    const size_t nl = head.find('\n');
+    if (nl == std::string_view::npos) {
+        error_ = loaded_ == 0 ? QStringLiteral("%1 is empty: not a recording (yet)").arg(FileName)
+                              : QStringLiteral("%1 is not an ormelix-cli recording: no header line")
+                                    .arg(FileName);
         return false;
     }
-    std::string_view header(data_, static_cast<size_t>(nl - data_));
+    std::string_view header = head.substr(0, nl);
     if (!header.empty() && header.back() == '\r') header.remove_suffix(1);
     if (header.size() >= 3 && std::memcmp(header.data(), "\xEF\xBB\xBF", 3) == 0)
         header.remove_prefix(3);
@@ -194,59 +177,66 @@ bool Recording::Open(const QString& FileName) {
                      .arg(f.Items.size());
         return false;
     }
-    indexedTo_ = nl - data_ + 1;
-    rows_.reserve(static_cast<size_t>(mappedSize_ / 1000 + 16));
-    IndexFrom(indexedTo_);
-    return true;
+    indexedTo_ = static_cast<qint64>(nl) + 1;
+    rows_.reserve(static_cast<size_t>(loaded_ / 1000 + 16));
+    return IndexFrom(indexedTo_);
 }
 
-void Recording::IndexFrom(qint64 Offset) {
-    const char* p = data_ + Offset;
-    const char* const end = data_ + mappedSize_;
-    while (p < end) {
-        const char* nl =
-            static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-        if (!nl) break; // torn: left out until whole
-        if (nl > p && !(nl == p + 1 && *p == '\r'))
-            rows_.push_back(static_cast<uint64_t>(p - data_));
-        p = nl + 1;
-    }
-    indexedTo_ = p - data_;
+bool Recording::IndexFrom(qint64 Offset) {
+    return file_.Scan(
+        Offset,
+        [this, Offset](const char* Data, qint64 Length) {
+            const char* p = Data;
+            const char* const end = Data + Length;
+            while (p < end) {
+                const char* nl =
+                    static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+                if (!nl) break; // torn: left out until whole
+                if (nl > p && !(nl == p + 1 && *p == '\r'))
+                    rows_.push_back(static_cast<uint64_t>(Offset + (p - Data)));
+                p = nl + 1;
+            }
+            indexedTo_ = Offset + (p - Data);
+        },
+        error_);
 }
 
 bool Recording::Refresh() {
     const qint64 size = QFileInfo(fileName_).size();
-    if (size == mappedSize_) return true;
-    // Whatever fails below leaves no row pointing past what is mapped.
+    if (size == loaded_) return true;
+    // Whatever fails below leaves no row pointing past what is loaded.
     const auto lost = [this](QString Why) {
         error_ = std::move(Why);
         rows_.clear();
         indexedTo_ = 0;
-        if (data_) Map(0);
+        loaded_ = 0;
+        QString ignored;
+        file_.Load(0, ignored);
         return false;
     };
-    if (size < mappedSize_ || !QFileInfo::exists(fileName_))
+    if (size < loaded_ || !QFileInfo::exists(fileName_))
         return lost(QStringLiteral("%1 was shortened or replaced").arg(fileName_));
     // A file written over by another (same name, new inode) goes unnoticed here; the shorter
     // size catches the usual case, ormelix-cli --force starting anew.
-    // Opened again, so that the file's size as Qt knows it covers the new mapping.
-    if (data_) Map(0);
-    file_.close();
-    if (!file_.open(QIODevice::ReadOnly))
-        return lost(QStringLiteral("Cannot read %1 again: %2").arg(fileName_, file_.errorString()));
-    if (file_.size() < indexedTo_)
+    // Opened again, so that the file's size as Qt knows it covers the new bytes.
+    QString why;
+    if (!file_.Open(fileName_, why))
+        return lost(QStringLiteral("Cannot read %1 again: %2").arg(fileName_, why));
+    const qint64 now = file_.Size();
+    if (now < indexedTo_)
         return lost(QStringLiteral("%1 was shortened or replaced").arg(fileName_));
-    if (!Map(file_.size())) return lost(error_);
-    IndexFrom(indexedTo_);
+    if (!file_.Load(now, why)) return lost(why);
+    loaded_ = now;
+    if (!IndexFrom(indexedTo_)) return lost(error_);
     return true;
 }
 
 std::string_view Recording::Line(size_t Index) const {
-    const uint64_t start = rows_.at(Index);
-    const char* p = data_ + start;
-    const char* nl = static_cast<const char*>(
-        std::memchr(p, '\n', static_cast<size_t>(mappedSize_ - static_cast<qint64>(start))));
-    std::string_view line(p, static_cast<size_t>(nl - p));
+    const qint64 start = static_cast<qint64>(rows_.at(Index));
+    const qint64 next =
+        Index + 1 < rows_.size() ? static_cast<qint64>(rows_[Index + 1]) : indexedTo_;
+    std::string_view line = file_.Bytes(start, next);
+    line = line.substr(0, line.find('\n'));
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     return line;
 }

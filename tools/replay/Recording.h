@@ -1,9 +1,10 @@
-// A recording made by ormelix-cli, read back: the file is mapped and only the rows' starts are
-// indexed at opening; a row is parsed when it is shown. Volts are turned back into the bytes the
-// instrument sent, by the row's scale, and checked to map back to the same text.
+// A recording made by ormelix-cli, read back: the file is mapped (RecordingFile) and only the
+// rows' starts are indexed at opening; a row is parsed when it is shown. Volts are turned back
+// into the bytes the instrument sent, by the row's scale, and checked to map back to the same text.
 #pragma once
 
 #include "instrument/Protocol.h"
+#include "tools/replay/RecordingFile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -66,19 +67,17 @@ public:
     QDateTime Time(size_t Index) const;
     Summary Extremes(size_t Index) const;
     // Bytes of the file, and of the index beside it.
-    qint64 MappedBytes() const { return mappedSize_; }
+    qint64 MappedBytes() const { return file_.MappedBytes(); }
     size_t IndexBytes() const { return rows_.capacity() * sizeof(uint64_t); }
 
 private:
     std::string_view Line(size_t Index) const;
-    bool Map(qint64 Size);
-    void IndexFrom(qint64 Offset);
+    bool IndexFrom(qint64 Offset);
 
     QString fileName_;
     QString error_;
-    QFile file_;
-    const char* data_ = nullptr;
-    qint64 mappedSize_ = 0;
+    RecordingFile file_;
+    qint64 loaded_ = 0;    // bytes of the file read for rows
     qint64 indexedTo_ = 0; // where the next row starts
     std::vector<uint64_t> rows_;
 };

@@ -74,6 +74,9 @@ protected:
     void dropEvent(QDropEvent* Event) override;
 
 private:
+    static constexpr int kThumbWidth = 65; // 517 / 8, rounded up as the decoder does
+    static constexpr int kThumbHeight = 45;
+
     bool OpenRecording(const QString& Path);
     bool OpenSeries(const QString& Folder, const QString& Selected);
     void StopThumbnails();

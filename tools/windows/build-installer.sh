@@ -7,8 +7,9 @@
 # finds the Windows toolkit (ORMELIX_WINDOWS_TOOLKIT, a tarball or an unpacked prefix; then
 # ../shared/toolchains beside the clone; then ~/.cache/ormelix), and with none builds it once with
 # tools/windows/build-toolkit.sh into that cache (most of an hour on 2 cores; needs root). Then
-# cross-builds the console, the demo, ormelix-cli and ormelix-hidlist (Release, static, stripped)
-# in build-windows/x86_64 and packs them with NSIS. ORMELIX_JOBS sets the parallel jobs.
+# cross-builds the console, the demo, ormelix-cli, ormelix-replay and ormelix-hidlist (Release,
+# static, stripped) in build-windows/x86_64 and packs them with NSIS. ORMELIX_JOBS sets the
+# parallel jobs.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)

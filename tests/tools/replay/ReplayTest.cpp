@@ -8,6 +8,7 @@
 #include "tools/replay/Export.h"
 #include "tools/replay/Overview.h"
 #include "tools/replay/Recording.h"
+#include "tools/replay/RecordingFile.h"
 #include "tools/replay/ReplayWindow.h"
 #include "tools/replay/Series.h"
 
@@ -96,6 +97,48 @@ TEST(ReplayVolts, RoundTripAndRefusal) {
         EXPECT_FALSE(RawByte(f)) << f;
     EXPECT_EQ(RawByte("255"), 255);
     EXPECT_EQ(RawByte("0"), 0);
+}
+
+// The file's bytes as the platform's reader gives them (kept mapped on Linux, mapped for the scan
+// and read by row on Windows): any range, a scan from any offset (mapping offsets are not page
+// aligned), and the bytes appended later once loaded again.
+TEST(ReplayRecording, FileBytesAsWritten) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("bytes.bin");
+    std::string content;
+    for (int i = 0; i < 70000; ++i) content += static_cast<char>('a' + (i * 7919) % 26);
+    WriteFile(path, content.substr(0, 50000));
+    RecordingFile file;
+    QString error;
+    ASSERT_TRUE(file.Open(path, error)) << error.toStdString();
+    ASSERT_EQ(file.Size(), 50000);
+    ASSERT_TRUE(file.Load(50000, error)) << error.toStdString();
+    const auto check = [&](qint64 Loaded) {
+        const struct {
+            qint64 From, To;
+        } ranges[] = {{0, 1}, {4095, 4097}, {12345, 23456}, {Loaded - 3, Loaded}, {0, Loaded}};
+        for (const auto& r : ranges)
+            // Compared whole, not printed: the ranges are long.
+            EXPECT_TRUE(file.Bytes(r.From, r.To) ==
+                        std::string_view(content).substr(static_cast<size_t>(r.From),
+                                                         static_cast<size_t>(r.To - r.From)))
+                << r.From << ".." << r.To;
+        for (const qint64 from : {qint64{0}, qint64{1}, qint64{40961}, Loaded - 1}) {
+            std::string seen;
+            ASSERT_TRUE(file.Scan(
+                from, [&](const char* Data, qint64 Length) { seen.assign(Data, Length); }, error))
+                << error.toStdString();
+            EXPECT_TRUE(seen == content.substr(static_cast<size_t>(from),
+                                               static_cast<size_t>(Loaded - from)))
+                << from << ": " << seen.size() << " bytes";
+        }
+    };
+    check(50000);
+    AppendFile(path, content.substr(50000));
+    ASSERT_TRUE(file.Open(path, error)) << error.toStdString();
+    ASSERT_EQ(file.Size(), 70000);
+    ASSERT_TRUE(file.Load(70000, error)) << error.toStdString();
+    check(70000);
 }
 
 // The index over whole rows: foreign files and missing columns refused with the reason, a torn
@@ -499,6 +542,74 @@ TEST(ReplayWindowTest, StepPlayAndFollow) {
     window.Poll();
     EXPECT_EQ(window.Count(), 31u);
     EXPECT_EQ(window.Current(), 30u);
+    EXPECT_EQ(window.Panel()->Message(), QString());
+}
+
+// The recorder cuts its file back while the window shows it (--force starting anew, a torn or
+// half-written row taken back): the cut succeeds, and the window reads the file again from its
+// start. Windows refuses to shorten a file that is mapped.
+TEST(ReplayWindowTest, TheRecorderMayShortenTheFileWhileItIsShown) {
+    QTemporaryDir dir;
+    std::mt19937 rng(7);
+    std::string content = cli::CsvHeader();
+    std::vector<qint64> rowEnds = {static_cast<qint64>(content.size())};
+    for (int i = 0; i < 20; ++i) {
+        content += CsvLine(i, static_cast<uint64_t>(i + 1), MakeRecord(rng, 64), true);
+        rowEnds.push_back(static_cast<qint64>(content.size()));
+    }
+    const QString path = dir.filePath("rec.csv");
+    WriteFile(path, content);
+    ReplayWindow window;
+    ASSERT_TRUE(window.Open(path));
+    window.Go(19);
+    const struct {
+        int Kept;  // rows left by the cut
+        int Added; // rows written after it
+    } cuts[] = {{5, 0}, {0, 3}, {1, 0}};
+    for (const auto& c : cuts) {
+        // The overview's reader is done with the file, as the window is between two polls.
+        ProcessUntil([&] { return window.OverviewReady(); });
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.resize(rowEnds[static_cast<size_t>(c.Kept)]))
+            << c.Kept << ": " << f.errorString().toStdString();
+        f.close();
+        for (int i = 0; i < c.Added; ++i)
+            AppendFile(path,
+                       CsvLine(30 + i, static_cast<uint64_t>(100 + i), MakeRecord(rng, 64), true));
+        window.Poll();
+        ASSERT_EQ(window.Count(), static_cast<size_t>(c.Kept + c.Added)) << c.Kept;
+        EXPECT_EQ(window.Panel()->Message(), QString()) << c.Kept;
+        window.Go(window.Count() - 1);
+        EXPECT_EQ(window.Panel()->Message(), QString()) << c.Kept;
+    }
+}
+
+// A file cut back under the window, between two polls: a record past the new end is shown as
+// missing (no crash on the mapping's pages past the end), and the next poll reads the file anew.
+TEST(ReplayWindowTest, ARecordPastACutIsMissingUntilThePoll) {
+    QTemporaryDir dir;
+    std::mt19937 rng(9);
+    const std::string header = cli::CsvHeader();
+    std::string content = header;
+    for (int i = 0; i < 200; ++i)
+        content += CsvLine(i, static_cast<uint64_t>(i + 1), MakeRecord(rng, 64), true);
+    const QString path = dir.filePath("rec.csv");
+    WriteFile(path, content);
+    ReplayWindow window;
+    ASSERT_TRUE(window.Open(path));
+    ProcessUntil([&] { return window.OverviewReady(); });
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.resize(static_cast<qint64>(header.size())));
+    f.close();
+    for (const size_t k : {size_t{199}, size_t{0}}) {
+        window.Go(k);
+        EXPECT_TRUE(window.Panel()->Message().startsWith("Record missing")) << k;
+    }
+    AppendFile(path, CsvLine(50, 500, MakeRecord(rng, 64), true));
+    window.Poll();
+    ASSERT_EQ(window.Count(), 1u);
     EXPECT_EQ(window.Panel()->Message(), QString());
 }
 
