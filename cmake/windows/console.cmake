@@ -54,8 +54,9 @@ if(ORMELIX_BUILD_TESTS)
     LIBS ormelix_demo)
 
   # ormelix-cli's tests that need no POSIX: the recorder, its files, the choice of instrument.
+  include(${tests}/tools/cli/TestSources.cmake)
   ormelix_add_test(cli_tests
-    SOURCES ${tests}/tools/cli/CliEdgeTest.cpp
+    SOURCES ${ormelix_cli_portable_test_sources}
     LIBS ormelix_cli ormelix_app ormelix_hid_sim)
 
   # The viewer on Windows' file mapping and paths; its recording made by ormelix-cli.exe too.
