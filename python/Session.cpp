@@ -146,8 +146,7 @@ void Instrument::Refused() {
     throw Error(ErrorKind::Failed, "the instrument at " + link_->Path() + " refused the fetch");
 }
 
-hidlink::Record Instrument::Fetch() {
-    std::lock_guard<std::mutex> lock(HidLock());
+hidlink::Record Instrument::FetchLocked() {
     Hold();
     hidlink::Record record{};
     const bool fetched = link_->Fetch(record);
@@ -156,13 +155,14 @@ hidlink::Record Instrument::Fetch() {
     return record;
 }
 
+hidlink::Record Instrument::Fetch() {
+    std::lock_guard<std::mutex> lock(HidLock());
+    return FetchLocked();
+}
+
 hidlink::Record Instrument::Send(int Item, uint8_t Period) {
     std::lock_guard<std::mutex> lock(HidLock());
-    Hold();
-    hidlink::Record record{};
-    const bool fetched = link_->Fetch(record);
-    ForgetDemoLog();
-    if (!fetched) Refused();
+    hidlink::Record record = FetchLocked();
     instrument::CommandLink how;
     how.Send = [&] { return link_->Send(record); };
     how.Pause = [](int Ms) { std::this_thread::sleep_for(std::chrono::milliseconds(Ms)); };

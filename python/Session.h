@@ -93,7 +93,8 @@ public:
     bench::DemoMachine* DemoMachine() const { return claim_ ? claim_->Demo() : nullptr; }
 
 private:
-    void Hold(); // throws when not held
+    void Hold();                   // throws when not held
+    hidlink::Record FetchLocked(); // Fetch with the HID lock already taken
     void ForgetDemoLog();
     [[noreturn]] void Refused();
 

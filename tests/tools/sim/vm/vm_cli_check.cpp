@@ -2,9 +2,7 @@
 // records from the instrument that this process plugs into vhci-hcd and sends it a command; the
 // rows and the report are compared byte for byte with what the instrument handed out and took in.
 //   vm_cli_check ORMELIX_CLI
-#include "tests/tools/sim/vm/Recorder.h"
-#include "tests/tools/sim/vm/VmCheck.h"
-#include "tools/sim/VhciAttachment.h"
+#include "tests/tools/sim/vm/PluggedInstrument.h"
 
 #include <QFile>
 #include <QProcess>
@@ -60,16 +58,12 @@ int main(int argc, char** argv) {
     }
     const QString cli = QString::fromLocal8Bit(argv[1]);
 
-    auto instrument = std::make_shared<VirtualInstrument>();
-    UsbHidInstrument device(instrument);
-    Recorder recorder;
-    recorder.Watch(device);
-    VhciAttachment plug(device);
+    PluggedInstrument plugged;
+    if (!plugged.Attach(checks, "cli-record")) return checks.ExitCode();
+    auto& instrument = plugged.Instrument;
+    Recorder& recorder = plugged.Transfers;
+    VhciAttachment& plug = plugged.Plug;
     std::string error;
-    if (!plug.Attach(error)) {
-        checks.Report("cli-record", false, "attach: " + error);
-        return checks.ExitCode();
-    }
 
     // It waits for the instrument's node as long as udev takes (up to 50 s), then records.
     QProcess record;

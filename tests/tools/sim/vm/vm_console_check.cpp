@@ -1,9 +1,7 @@
 // Inside the virtual machine: the console window on the machine's own HID platform polls the
 // instrument that this process plugs into vhci-hcd, its commands reach the instrument byte for
 // byte, an unplug brings the idle window, and a new plug is polled once the box is ticked again.
-#include "tests/tools/sim/vm/Recorder.h"
-#include "tests/tools/sim/vm/VmCheck.h"
-#include "tools/sim/VhciAttachment.h"
+#include "tests/tools/sim/vm/PluggedInstrument.h"
 
 #include "app/Unit1.h"
 #include "hid/HidPlatform.h"
@@ -46,16 +44,12 @@ int main(int argc, char** argv) {
     VmChecks checks;
     SetHidPlatform(NativeHidPlatform());
 
-    auto instrument = std::make_shared<VirtualInstrument>();
-    UsbHidInstrument device(instrument);
-    Recorder recorder;
-    recorder.Watch(device);
-    VhciAttachment plug(device);
+    PluggedInstrument plugged;
+    if (!plugged.Attach(checks, "console-connect")) return checks.ExitCode();
+    auto& instrument = plugged.Instrument;
+    Recorder& recorder = plugged.Transfers;
+    VhciAttachment& plug = plugged.Plug;
     std::string error;
-    if (!plug.Attach(error)) {
-        checks.Report("console-connect", false, "attach: " + error);
-        return checks.ExitCode();
-    }
 
     auto form = std::make_unique<TOrmelix_Control_Form>();
     // Ticks are driven from here, one at a time.

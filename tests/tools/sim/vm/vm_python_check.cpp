@@ -3,9 +3,7 @@
 // sends it a command; both are compared byte for byte with what the instrument handed out and
 // took in.
 //   vm_python_check PYTHON MODULE_FOLDER
-#include "tests/tools/sim/vm/Recorder.h"
-#include "tests/tools/sim/vm/VmCheck.h"
-#include "tools/sim/VhciAttachment.h"
+#include "tests/tools/sim/vm/PluggedInstrument.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -54,16 +52,12 @@ int main(int argc, char** argv) {
         return checks.ExitCode();
     }
 
-    auto instrument = std::make_shared<VirtualInstrument>();
-    UsbHidInstrument device(instrument);
-    Recorder recorder;
-    recorder.Watch(device);
-    VhciAttachment plug(device);
+    PluggedInstrument plugged;
+    if (!plugged.Attach(checks, "python-fetch")) return checks.ExitCode();
+    auto& instrument = plugged.Instrument;
+    Recorder& recorder = plugged.Transfers;
+    VhciAttachment& plug = plugged.Plug;
     std::string error;
-    if (!plug.Attach(error)) {
-        checks.Report("python-fetch", false, "attach: " + error);
-        return checks.ExitCode();
-    }
 
     QProcess python;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
