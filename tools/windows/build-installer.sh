@@ -6,8 +6,8 @@
 # Installs what is missing with apt-get (MinGW-w64, NSIS, CMake, Ninja; as root or through sudo),
 # finds the Windows toolkit (ORMELIX_WINDOWS_TOOLKIT, a tarball or an unpacked prefix; then
 # ../shared/toolchains beside the clone; then ~/.cache/ormelix), and with none builds it once with
-# tools/windows/build-toolkit.sh into that cache (most of an hour on 2 cores; needs root). Then
-# cross-builds the console, the demo, ormelix-cli, ormelix-replay and ormelix-hidlist (Release,
+# tools/windows/build-toolkit.sh into that cache (an hour of CPU time, 35-70 min on 2 cores; needs
+# root). Then cross-builds the console, the demo, ormelix-cli, ormelix-replay and ormelix-hidlist (Release,
 # static, stripped) in build-windows/x86_64 and packs them with NSIS. ORMELIX_JOBS sets the
 # parallel jobs.
 set -euo pipefail
@@ -34,7 +34,7 @@ install_missing cmake ninja-build g++-mingw-w64-x86-64-posix nsis xz-utils
 
 toolkit=$(toolkit_find)
 if [[ -z $toolkit ]]; then
-    say "no Windows toolkit found: building it once from Debian's sources into $(toolkit_cache_dir) (most of an hour on 2 cores)"
+    say "no Windows toolkit found: building it once from Debian's sources into $(toolkit_cache_dir) (an hour of CPU time, 35-70 min on 2 cores)"
     if [[ $(id -u) -eq 0 ]]; then
         toolkit=$(bash "$ROOT/tools/windows/build-toolkit.sh" | tail -n 1)
     else
