@@ -11,6 +11,7 @@
 #   tools/perf.sh jpeg               TJPEGImage against libjpeg directly
 #   tools/perf.sh scan               rescan cost with 1 to 1000 interfaces
 #   tools/perf.sh cli [SECONDS]      ormelix-cli rows/s at --period 10 against the bare fetch rate
+#   tools/perf.sh python             the Python module: fetch() against C++, read_csv on 400 MB
 #   tools/perf.sh all                all of the above (process for 10 minutes)
 # Builds what it needs in ORMELIX_PERF_BUILD_DIR (default build-perf), RelWithDebInfo.
 set -euo pipefail
@@ -189,9 +190,16 @@ cli() {
     "$build/bench/cli_bench" --seconds "${1:-5}"
 }
 
+python_module() {
+    build_targets ormelix_module ormelix-cli
+    PYTHONPATH="$build/python" /usr/bin/python3 "$here/bench/python_bench.py" \
+        --cli "$build/tools/cli/ormelix-cli"
+}
+
 case "$what" in
 ticks | callgrind | startup | process | snapshot | jpeg | scan | cli) "$what" $arg ;;
 process-demo) process_demo $arg ;;
+python) python_module ;;
 all)
     ticks
     callgrind
@@ -200,10 +208,11 @@ all)
     jpeg
     scan
     cli
+    python_module
     process 10
     ;;
 *)
-    sed -n '2,14p' "$0" >&2
+    sed -n '2,15p' "$0" >&2
     exit 2
     ;;
 esac
