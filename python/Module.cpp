@@ -6,6 +6,7 @@
 #include "python/Bindings.h"
 #include "python/CsvReader.h"
 #include "python/Session.h"
+#include "tools/cli/Csv.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -239,25 +240,16 @@ poll_period, time (when it was fetched), raw (the 254 bytes).)")
                 return "<ormelix.Record scale=" + std::to_string(R.Bytes[instrument::ScaleByte]) +
                        " cursor=" + std::to_string(R.Bytes[instrument::CursorPos]) + ">";
             });
-    {
-        const struct {
-            const char* Name;
-            int Byte;
-        } levels[] = {{"min_s1", instrument::MinS1},
-                      {"max_s1", instrument::MaxS1},
-                      {"min_s2", instrument::MinS2},
-                      {"max_s2", instrument::MaxS2}};
-        for (const auto& l : levels) {
-            const int byte = l.Byte;
-            recordClass.def_property_readonly(
-                l.Name, [byte](const PyRecord& R) { return R.Bytes[byte]; }, "A level, byte.");
-            recordClass.def_property_readonly((std::string(l.Name) + "_volts").c_str(),
-                                              [byte](const PyRecord& R) {
-                                                  return Volts(R.Bytes[byte],
-                                                               R.Bytes[instrument::ScaleByte]);
-                                              },
-                                              "A level in volts (NaN at scale 0).");
-        }
+    for (const cli::LevelColumn& level : cli::LevelColumns) {
+        const int byte = level.Byte;
+        recordClass.def_property_readonly(
+            level.Name, [byte](const PyRecord& R) { return R.Bytes[byte]; }, "A level, byte.");
+        recordClass.def_property_readonly((std::string(level.Name) + "_volts").c_str(),
+                                          [byte](const PyRecord& R) {
+                                              return Volts(R.Bytes[byte],
+                                                           R.Bytes[instrument::ScaleByte]);
+                                          },
+                                          "A level in volts (NaN at scale 0).");
     }
 
     py::class_<ListedInstrument>(m, "InstrumentInfo", "An instrument present.")

@@ -3,6 +3,7 @@
 #include "instrument/Protocol.h"
 #include "python/Bindings.h"
 #include "python/CsvReader.h"
+#include "tools/cli/Csv.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
@@ -65,8 +66,7 @@ Recording ReadCsv(const std::string& Path) {
     put("record", counter);
     put("scale", scale);
     put("cursor", cursor);
-    const char* levelNames[4] = {"min_s1", "max_s1", "min_s2", "max_s2"};
-    for (int i = 0; i < 4; ++i) put(levelNames[i], levels[i]);
+    for (int i = 0; i < 4; ++i) put(cli::LevelColumns[i].Name, levels[i]);
     put("s1", s1);
     put("s2", s2);
     return out;
@@ -81,9 +81,9 @@ py::object ToPandas(const Recording& R) {
                                "are numpy arrays without it");
     }
     py::dict data;
-    for (const char* name :
-         {"time", "record", "scale", "cursor", "min_s1", "max_s1", "min_s2", "max_s2"})
-        data[name] = R.Columns[name];
+    for (const char* name : {"time", "record", "scale", "cursor"}) data[name] = R.Columns[name];
+    for (const cli::LevelColumn& level : cli::LevelColumns)
+        data[level.Name] = R.Columns[level.Name];
     for (int signal = 1; signal <= 2; ++signal) {
         py::object trace = R.Columns[signal == 1 ? "s1" : "s2"];
         for (int i = 0; i < instrument::SamplePoints; ++i)

@@ -20,7 +20,11 @@ void AppendNumber(std::string& Row, uint64_t Value) {
 
 const std::string& CsvHeader() {
     static const std::string header = [] {
-        std::string h = "time,record,scale,cursor,min_s1,max_s1,min_s2,max_s2";
+        std::string h = "time,record,scale,cursor";
+        for (const LevelColumn& level : LevelColumns) {
+            h += ',';
+            h += level.Name;
+        }
         for (int signal = 1; signal <= 2; ++signal)
             for (int i = 0; i < instrument::SamplePoints; ++i)
                 h += ",s" + std::to_string(signal) + "_" + std::to_string(i);
@@ -95,7 +99,7 @@ std::string CsvRow(std::string_view Time, uint64_t Counter, const uint8_t* Recor
         else
             row += volts[Record[Byte]];
     };
-    for (int byte : {MinS1, MaxS1, MinS2, MaxS2}) field(byte);
+    for (const LevelColumn& level : LevelColumns) field(level.Byte);
     for (int signal = 0; signal < 2; ++signal)
         for (int i = 0; i < SamplePoints; ++i) field(SampleByte(signal, i));
     row += "\r\n";

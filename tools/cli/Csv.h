@@ -16,6 +16,16 @@ namespace cli {
 // Time, counter, scale, cursor and the four minima and maxima, then both traces.
 constexpr int CsvColumns = 8 + 2 * instrument::SamplePoints;
 static_assert(CsvColumns == 250, "the rows keep their shape");
+// The minima and maxima columns, after time, record, scale and cursor, and the bytes they hold.
+struct LevelColumn {
+    const char* Name;
+    int Byte;
+};
+inline constexpr LevelColumn LevelColumns[4] = {{"min_s1", instrument::MinS1},
+                                                {"max_s1", instrument::MaxS1},
+                                                {"min_s2", instrument::MinS2},
+                                                {"max_s2", instrument::MaxS2}};
+
 // Decimals of a volt field: the smallest step (scale 255) is 0.0043 V.
 constexpr int VoltDecimals = 6;
 

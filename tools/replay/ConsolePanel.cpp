@@ -19,14 +19,7 @@ ConsolePanel::ConsolePanel(QWidget* Parent) : QWidget(Parent) {
 
     caption_ = MakeConsoleLabel(this, 24, 280, 185, 17, QString(), true);
     upper_.CreatePlotArea(this);
-    Image = upper_.Image;
-    Image->Canvas();
-    Label_mark1 = upper_.Label_mark1;
-    Label_mark2 = upper_.Label_mark2;
-    Pos_Label = upper_.Pos_Label;
-    sig_Label1 = upper_.sig_Label1;
-    sig_Label2 = upper_.sig_Label2;
-    std::copy(std::begin(upper_.ReadOuts), std::end(upper_.ReadOuts), ReadOuts);
+    upper_.Image->Canvas();
 
     message_ = MakeConsoleLabel(this, 18, 100, PlotWidth, 40, QString(), true);
     message_->setAlignment(Qt::AlignCenter);
@@ -35,9 +28,7 @@ ConsolePanel::ConsolePanel(QWidget* Parent) : QWidget(Parent) {
     message_->hide();
 
     upper_.CreateMarkerFields(this);
-    RxSpinEdit_mark1 = upper_.RxSpinEdit_mark1;
-    RxSpinEdit_mark2 = upper_.RxSpinEdit_mark2;
-    for (TRxSpinEdit* edit : {RxSpinEdit_mark1, RxSpinEdit_mark2})
+    for (TRxSpinEdit* edit : {upper_.RxSpinEdit_mark1, upper_.RxSpinEdit_mark2})
         edit->SetOnChange([this](QObject*) {
             Redraw();
             if (OnLevelsChanged) OnLevelsChanged();
@@ -49,13 +40,13 @@ ConsolePanel::ConsolePanel(QWidget* Parent) : QWidget(Parent) {
 }
 
 void ConsolePanel::Levels(long double (&Out)[2]) const {
-    Out[0] = RxSpinEdit_mark1->Value();
-    Out[1] = RxSpinEdit_mark2->Value();
+    Out[0] = upper_.RxSpinEdit_mark1->Value();
+    Out[1] = upper_.RxSpinEdit_mark2->Value();
 }
 
 void ConsolePanel::SetLevels(long double Mark1, long double Mark2) {
-    RxSpinEdit_mark1->SetValue(Mark1);
-    RxSpinEdit_mark2->SetValue(Mark2);
+    upper_.RxSpinEdit_mark1->SetValue(Mark1);
+    upper_.RxSpinEdit_mark2->SetValue(Mark2);
 }
 
 void ConsolePanel::SetCaption(const QString& Text) {
@@ -63,7 +54,7 @@ void ConsolePanel::SetCaption(const QString& Text) {
 }
 
 void ConsolePanel::Clear(const QString& Message) {
-    TCanvas* canvas = Image->Canvas();
+    TCanvas* canvas = upper_.Image->Canvas();
     canvas->pen().Color = clWhite;
     canvas->SetBrushColor(clWhite);
     canvas->FillRect(0, 0, PlotWidth, PlotHeight);
@@ -106,7 +97,7 @@ QImage ConsolePanel::Picture() {
 }
 
 const TCanvas& ConsolePanel::Plot() const {
-    return *Image->Canvas();
+    return *upper_.Image->Canvas();
 }
 
 QString ConsolePanel::Message() const {

@@ -43,15 +43,8 @@ public:
 
     std::function<void()> OnLevelsChanged;
 
-    TImage* Image = nullptr;
-    TRxSpinEdit* RxSpinEdit_mark1 = nullptr;
-    TRxSpinEdit* RxSpinEdit_mark2 = nullptr;
-    QLabel* Label_mark1 = nullptr;
-    QLabel* Label_mark2 = nullptr;
-    QLabel* Pos_Label = nullptr;
-    QLabel* sig_Label1 = nullptr;
-    QLabel* sig_Label2 = nullptr;
-    QLabel* ReadOuts[4] = {};
+    // The controls, named as the console names them.
+    const UpperPanel& Upper() const { return upper_; }
 
 private:
     UpperPanel upper_;

@@ -1,5 +1,7 @@
 #include "tools/replay/Recording.h"
 
+#include "tools/cli/Csv.h"
+
 #include <QFileInfo>
 #include <charconv>
 #include <cmath>
@@ -10,13 +12,11 @@ namespace replay {
 namespace {
 
 constexpr int kFixedColumns = 8; // time, record, scale, cursor, then the four extremes
-constexpr int kColumns = kFixedColumns + 2 * instrument::SamplePoints;
+constexpr int kColumns = cli::CsvColumns;
 
 // The byte each value column fills, after the four fixed ones.
 int ValueByte(int Column) {
-    static const int extremes[] = {instrument::MinS1, instrument::MaxS1, instrument::MinS2,
-                                   instrument::MaxS2};
-    if (Column < kFixedColumns) return extremes[Column - 4];
+    if (Column < kFixedColumns) return cli::LevelColumns[Column - 4].Byte;
     const int k = Column - kFixedColumns;
     return instrument::SampleByte(k / instrument::SamplePoints, k % instrument::SamplePoints);
 }
@@ -104,20 +104,11 @@ std::optional<uint8_t> RawByte(std::string_view Field) {
     return static_cast<uint8_t>(*value);
 }
 
+// The recorder's own header, so that what it writes is what is read here.
 const std::vector<std::string>& ColumnNames() {
     static const std::vector<std::string> names = [] {
-        std::vector<std::string> n = {"time",   "record", "scale",  "cursor",
-                                      "min_s1", "max_s1", "min_s2", "max_s2"};
-        for (int signal = 1; signal <= 2; ++signal)
-            for (int i = 0; i < instrument::SamplePoints; ++i) {
-                // Appended piece by piece: GCC 12 at -O3 sees a false overlap in "s" + a temporary.
-                std::string name(1, 's');
-                name += std::to_string(signal);
-                name += '_';
-                name += std::to_string(i);
-                n.push_back(std::move(name));
-            }
-        return n;
+        const std::string& header = cli::CsvHeader();
+        return cli::CsvFields(std::string_view(header).substr(0, header.size() - 2));
     }();
     return names;
 }

@@ -251,9 +251,9 @@ TEST(ReplayWindowTest, ShowsRecordExactlyAsThePlotUnitDraws) {
             DrawRecord(expected, records[k].data(), levels, labels);
             ASSERT_EQ(window.Panel()->Plot().Bitmap(), expected.Bitmap()) << "record " << k;
             for (int i = 0; i < 4; ++i)
-                EXPECT_EQ(window.Panel()->ReadOuts[i]->text(), labels.ReadOuts[i]);
-            EXPECT_EQ(window.Panel()->Label_mark1->text(), labels.MarkerTexts[0]);
-            EXPECT_EQ(window.Panel()->Pos_Label->text(), labels.CursorText);
+                EXPECT_EQ(window.Panel()->Upper().ReadOuts[i]->text(), labels.ReadOuts[i]);
+            EXPECT_EQ(window.Panel()->Upper().Label_mark1->text(), labels.MarkerTexts[0]);
+            EXPECT_EQ(window.Panel()->Upper().Pos_Label->text(), labels.CursorText);
             const int cursorX = 2 * records[k][instrument::CursorPos] - 2;
             for (int i = 0; i < instrument::SamplePoints - 2; ++i) {
                 if (std::abs(4 * i - cursorX) <= 3) continue;
@@ -304,7 +304,7 @@ TEST(ReplayWindowTest, ShowsADemoRecordingAsThePlotUnitDraws) {
         PlotLabels labels;
         DrawRecord(expected, bytes.data(), levels, labels);
         EXPECT_EQ(window.Panel()->Plot().Bitmap(), expected.Bitmap()) << "record " << k;
-        EXPECT_EQ(window.Panel()->ReadOuts[1]->text(), labels.ReadOuts[1]);
+        EXPECT_EQ(window.Panel()->Upper().ReadOuts[1]->text(), labels.ReadOuts[1]);
     }
 }
 #endif
@@ -662,7 +662,7 @@ TEST(ReplayWindowTest, RecordsTheConsoleCouldNotDraw) {
         const QImage& plot = window.Panel()->Plot().Bitmap();
         if (*c.MessageHas) {
             EXPECT_EQ(plot.pixel(100, 100), qRgb(255, 255, 255));
-            EXPECT_EQ(window.Panel()->ReadOuts[0]->text(), QString());
+            EXPECT_EQ(window.Panel()->Upper().ReadOuts[0]->text(), QString());
         } else {
             TCanvas expected(PlotWidth, PlotHeight);
             PlotLabels labels;
